@@ -1,0 +1,49 @@
+// The operating-system services the driver uses, behind one small interface.
+//
+// Only the files under platform/ (and the browse dialog) include the system's
+// own headers, so the driver's core compiles for any system that implements
+// this page.
+#pragma once
+
+#include <cstdint>
+
+namespace os {
+
+// An opaque handle of a thread or a semaphore, as the driver keeps it in its
+// state block.
+using Handle = void*;
+
+#if defined(_WIN32)
+using ThreadResult = unsigned long;
+#define OS_THREAD_CALL __stdcall
+#else
+using ThreadResult = void*;
+#define OS_THREAD_CALL
+#endif
+
+// A thread procedure: one pointer in, a result the driver does not examine.
+using ThreadProc = ThreadResult(OS_THREAD_CALL*)(void* argument);
+
+// Pauses the calling thread.
+void SleepMs(uint32_t milliseconds);
+
+// Creates an unnamed semaphore; null when it cannot be made.
+Handle SemaphoreCreate(int32_t initialCount, int32_t maximumCount);
+
+// Adds one count; a release beyond the maximum is dropped.
+void SemaphoreRelease(Handle semaphore);
+
+// Waits for one count at most timeoutMs; true when a count was taken.
+bool SemaphoreWait(Handle semaphore, uint32_t timeoutMs);
+
+// Starts a thread at once with the default stack size; null when it cannot be
+// made. threadId receives the system's identifier of the new thread.
+Handle ThreadCreate(ThreadProc procedure, void* argument, uint32_t* threadId);
+
+// Closes a handle of ThreadCreate or SemaphoreCreate. Null is ignored.
+void HandleClose(Handle handle);
+
+// Identifier of the calling thread.
+uint32_t CurrentThreadId();
+
+}  // namespace os

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on Debian 12, if it is missing.
+# Safe to run again: it installs nothing that is already there.
+set -euo pipefail
+
+packages=(cmake make g++-mingw-w64-i686-posix mingw-w64-tools googletest
+          wine wine32:i386 xvfb xauth x11-apps imagemagick)
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then exit 0; fi
+
+echo "setup: installing ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo_cmd[@]}" dpkg --add-architecture i386
+fi
+"${sudo_cmd[@]}" apt-get update -q
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
