@@ -86,3 +86,13 @@ static_assert(offsetof(DriverState, mirrorAddress) == 2792, "");
 // Puts the block to its cold-start defaults (the fields the file and the cold
 // start do not set themselves).
 void InitDriverState(DriverState* state);
+
+// The registry of created cyclic functions is appended to on a host thread and
+// walked by the supervisor thread without a lock: an entry's channel and
+// number are stored first, and only then is the new count published.
+inline void PublishCyclicCount(DriverState* state, int16_t count) {
+    __atomic_store_n(&state->cyclicCount, count, __ATOMIC_RELEASE);
+}
+inline int16_t LoadCyclicCount(const DriverState* state) {
+    return __atomic_load_n(&state->cyclicCount, __ATOMIC_ACQUIRE);
+}
