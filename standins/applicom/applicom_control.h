@@ -153,4 +153,36 @@ int32_t ApcPeekDatabaseWords(int32_t card, int32_t address, void* data, int32_t 
 // 1 running. (Cleared functions — type code 0 — count as none.)
 int32_t ApcCyclicState(int32_t channel, int32_t number);
 
+// Cyclic functions run on the card's own thread at their period. In manual
+// mode (for deterministic tests) they run only when ApcCyclicStep is called:
+// one cycle of every running function.
+void ApcSetCyclicManual(int32_t manual);
+void ApcCyclicStep(void);
+
+// ---- The plant ------------------------------------------------------------------
+// A signal makes one element of an equipment's memory change by itself.
+enum ApcWave : int32_t {
+    APC_WAVE_COUNTER = 0,  // low, low + 1, ... wrapping past high; one step per period
+    APC_WAVE_RAMP,         // low to high over the period, then again
+    APC_WAVE_SQUARE,       // low for half the period, high for the other half
+    APC_WAVE_SINE,         // between low and high
+    APC_WAVE_RANDOM,       // random walk between low and high, seeded
+};
+// Returns the signal's index, or -1 for bad arguments.
+int32_t ApcAddSignal(int32_t channel, int32_t equipment, int32_t area, int32_t address,
+                     int32_t wave, double low, double high, double periodSeconds, uint32_t seed);
+void ApcClearSignals(void);
+
+// ---- Fault injection ------------------------------------------------------------
+// Every call of every routine but initbus and exitbus fails with probability
+// rate, answering one of the given statuses (chosen by a generator seeded
+// with seed). rate 0 switches it off.
+void ApcSetFailureRate(double rate, uint32_t seed, const int16_t* statuses, int32_t count);
+// Each call of routine (-1: every routine) takes this long, like a field bus.
+void ApcSetCallDelay(int32_t routine, int32_t microseconds);
+// A card reset: every routine answers 45 until the next initbus.
+void ApcSimulateReset(void);
+// Calls answered with an injected failure since the last reset.
+int32_t ApcInjectedFailureCount(void);
+
 }  // extern "C"
