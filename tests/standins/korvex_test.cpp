@@ -19,7 +19,7 @@ TEST_F(KorvexTest, ErrFormatsWithPrintfConventions) {
     ASSERT_EQ(KvxLogCount(), 2);
     char text[64];
     int32_t level = 0;
-    EXPECT_EQ(KvxLogLine(0, &level, text, sizeof text), 22);
+    EXPECT_EQ(KvxLogLine(0, &level, text, sizeof text), 20);
     EXPECT_STREQ(text, "a -3 b 7 c 'txt' 0Ah");
     EXPECT_EQ(level, 8);
     KvxLogLine(1, &level, text, sizeof text);
