@@ -1,0 +1,134 @@
+// The operating-system layer on POSIX systems, for native builds of the driver
+// (sanitizers, fuzzing). Thread and semaphore objects come from fixed pools,
+// the way a kernel keeps its objects, so the driver's requests never reach the
+// C heap.
+#include <errno.h>
+#include <pthread.h>
+#include <time.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/os.h"
+
+namespace os {
+
+namespace {
+
+// A counting semaphore with a maximum, as the driver needs it.
+struct Semaphore {
+    std::atomic<bool> used{false};
+    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+    pthread_cond_t signalled = PTHREAD_COND_INITIALIZER;
+    int32_t count = 0;
+    int32_t maximum = 0;
+};
+
+struct Thread {
+    std::atomic<bool> used{false};
+    // Held while the identifier is stored: the new thread may close its own
+    // handle before pthread_create has returned in its creator.
+    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+    pthread_t thread{};
+};
+
+constexpr int kPoolSize = 64;
+Semaphore semaphores[kPoolSize];
+Thread threads[kPoolSize];
+
+template <typename Object>
+Object* Take(Object (&pool)[kPoolSize]) {
+    for (Object& object : pool) {
+        bool expected = false;
+        if (object.used.compare_exchange_strong(expected, true)) return &object;
+    }
+    return nullptr;
+}
+
+template <typename Object>
+bool InPool(Object (&pool)[kPoolSize], Handle handle) {
+    auto* object = static_cast<Object*>(handle);
+    return object >= pool && object < pool + kPoolSize;
+}
+
+}  // namespace
+
+void SleepMs(uint32_t milliseconds) {
+    timespec delay{static_cast<time_t>(milliseconds / 1000),
+                   static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&delay, &delay) != 0 && errno == EINTR) {
+    }
+}
+
+Handle SemaphoreCreate(int32_t initialCount, int32_t maximumCount) {
+    Semaphore* semaphore = Take(semaphores);
+    if (semaphore == nullptr) return nullptr;
+    semaphore->count = initialCount;
+    semaphore->maximum = maximumCount;
+    return semaphore;
+}
+
+void SemaphoreRelease(Handle handle) {
+    if (!InPool(semaphores, handle)) return;
+    auto* semaphore = static_cast<Semaphore*>(handle);
+    pthread_mutex_lock(&semaphore->lock);
+    if (semaphore->count < semaphore->maximum) {
+        ++semaphore->count;
+        pthread_cond_signal(&semaphore->signalled);
+    }
+    pthread_mutex_unlock(&semaphore->lock);
+}
+
+bool SemaphoreWait(Handle handle, uint32_t timeoutMs) {
+    if (!InPool(semaphores, handle)) return false;
+    auto* semaphore = static_cast<Semaphore*>(handle);
+    timespec deadline{};
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += timeoutMs / 1000;
+    deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    pthread_mutex_lock(&semaphore->lock);
+    int result = 0;
+    while (semaphore->count == 0 && result != ETIMEDOUT)
+        result = pthread_cond_timedwait(&semaphore->signalled, &semaphore->lock, &deadline);
+    const bool taken = semaphore->count > 0;
+    if (taken) --semaphore->count;
+    pthread_mutex_unlock(&semaphore->lock);
+    return taken;
+}
+
+Handle ThreadCreate(ThreadProc procedure, void* argument, uint32_t* threadId) {
+    Thread* thread = Take(threads);
+    if (thread == nullptr) return nullptr;
+    pthread_mutex_lock(&thread->lock);
+    const bool started = pthread_create(&thread->thread, nullptr, procedure, argument) == 0;
+    if (started) *threadId = static_cast<uint32_t>(thread->thread);
+    pthread_mutex_unlock(&thread->lock);
+    if (!started) {
+        thread->used.store(false);
+        return nullptr;
+    }
+    return thread;
+}
+
+void HandleClose(Handle handle) {
+    if (InPool(threads, handle)) {
+        auto* thread = static_cast<Thread*>(handle);
+        // The thread may still run (a thread closes its own handle): it ends
+        // by itself and its resources go with it.
+        pthread_mutex_lock(&thread->lock);
+        pthread_detach(thread->thread);
+        pthread_mutex_unlock(&thread->lock);
+        thread->used.store(false);
+    } else if (InPool(semaphores, handle)) {
+        static_cast<Semaphore*>(handle)->used.store(false);
+    }
+}
+
+// The low 32 bits of the thread's pthread identifier, as ThreadCreate reports it.
+uint32_t CurrentThreadId() { return static_cast<uint32_t>(pthread_self()); }
+
+}  // namespace os
