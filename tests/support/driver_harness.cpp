@@ -1,8 +1,8 @@
 #include "tests/support/driver_harness.h"
 
-#include <windows.h>
-
 #include <ostream>
+
+#include "tests/support/module_loader.h"
 
 #include "standins/applicom/applicom_control.h"
 #include "standins/korvex/korvex_control.h"
@@ -11,15 +11,8 @@ namespace qun_test {
 
 namespace {
 
-using QunMainFunction = int32_t(__cdecl*)(QunRequest*);
-
 QunMainFunction LoadQunMain() {
-    static QunMainFunction function = [] {
-        HMODULE module = LoadLibraryA("MORDALIX.DLL");
-        if (module == nullptr) return QunMainFunction{};
-        return reinterpret_cast<QunMainFunction>(
-            reinterpret_cast<void*>(GetProcAddress(module, "QunMain")));
-    }();
+    static QunMainFunction function = LoadDriverEntry();
     return function;
 }
 
@@ -36,7 +29,7 @@ int32_t CallQunMain(QunRequest* request) {
 
 void* DriverModule() {
     LoadQunMain();
-    return GetModuleHandleA("MORDALIX.DLL");
+    return LoadedDriverModule();
 }
 
 void PrintTo(const LogLine& line, std::ostream* out) {

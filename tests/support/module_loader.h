@@ -1,0 +1,20 @@
+// Loading the driver module the way the host does, on each system.
+#pragma once
+
+#include <cstdint>
+
+#include "entry/request.h"
+#include "platform/abi.h"
+
+namespace qun_test {
+
+using QunMainFunction = int32_t(QUN_CDECL*)(QunRequest*);
+
+// Loads the driver module from the program's folder (MORDALIX.DLL, or
+// libMORDALIX.so on native builds) and returns its QunMain, or null.
+QunMainFunction LoadDriverEntry();
+
+// The loaded module's handle, or null before LoadDriverEntry.
+void* LoadedDriverModule();
+
+}  // namespace qun_test
