@@ -49,7 +49,7 @@ std::string ExpectedBanner() {
 }
 
 TEST_F(EntryTest, GetQunInfoFillsTheRecordFieldByField) {
-    uint8_t record[40];
+    uint8_t record[sizeof(QunInfo) + 8];
     std::memset(record, 0x5A, sizeof record);
     EXPECT_EQ(Call(14, record), 0);
 
@@ -62,8 +62,9 @@ TEST_F(EntryTest, GetQunInfoFillsTheRecordFieldByField) {
     EXPECT_EQ(info.value20, 0u);
     EXPECT_EQ(info.capabilities, 786467u);
     // Bytes 22 to 27 belong to the host, and nothing past the record is touched.
-    for (int i = 22; i < 28; ++i) EXPECT_EQ(record[i], 0x5A) << i;
-    for (int i = 32; i < 40; ++i) EXPECT_EQ(record[i], 0x5A) << i;
+    const size_t hostOwned = offsetof(QunInfo, hostOwned22);
+    for (size_t i = hostOwned; i < hostOwned + 6; ++i) EXPECT_EQ(record[i], 0x5A) << i;
+    for (size_t i = sizeof(QunInfo); i < sizeof record; ++i) EXPECT_EQ(record[i], 0x5A) << i;
 
     const std::string banner = info.banner;
     EXPECT_EQ(banner.size(), 189u);
