@@ -99,6 +99,10 @@ int32_t ApcJournalData(int32_t index, void* buffer, int32_t size);
 void ApcJournalClear(void);
 // Number of journal entries of one routine.
 int32_t ApcJournalCountOf(int32_t routine);
+// The journal keeps the newest entries up to this number (200000 after
+// ApcReset), dropping the oldest; 0 records nothing. Sequence numbers go on
+// counting over dropped entries.
+void ApcSetJournalLimit(int32_t entries);
 
 // ---- Script -----------------------------------------------------------------
 // The whole card back to power-on: library closed (every routine but initbus
