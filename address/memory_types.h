@@ -7,6 +7,7 @@
 
 #include "platform/card.h"
 
+// clang-format off
 enum MemoryTypeIndex : uint16_t {
     kPB, kPIB, kPQB, kQCKB,             // external bits
     kBY, kIBY, kQBY,                    // external bytes (16-bit elements)
@@ -16,10 +17,18 @@ enum MemoryTypeIndex : uint16_t {
     kMPB, kMB, kMY, kMW, kMD, kMF,      // the card's internal database
     kMemoryTypeCount
 };
+// clang-format on
 
 // Area of the card's internal database in which a cyclic function of a type
 // keeps its data; None: the type never gets a cyclic function.
-enum class DatabaseKind : uint8_t { None = 0, Bit = 1, Byte = 2, Word16 = 3, Word32 = 4, Float = 5 };
+enum class DatabaseKind : uint8_t {
+    None = 0,
+    Bit = 1,
+    Byte = 2,
+    Word16 = 3,
+    Word32 = 4,
+    Float = 5
+};
 
 // How a type's card routines take their arguments.
 enum class RoutineForm : uint8_t {
@@ -29,20 +38,22 @@ enum class RoutineForm : uint8_t {
 };
 
 struct MemoryType {
-    const char* mnemonic;        // as written in the address string
-    const char* displayName;     // as the browse dialog shows it
-    uint8_t elementBits;         // 1, 8, 16 or 32
-    bool bitNumberAllowed;       // special digital gates allowed (bit < elementBits)
-    DatabaseKind databaseKind;   // area of a cyclic function's data
-    uint8_t bytesPerElement;     // BYTE kind only: bytes an element takes in the area
-    uint16_t cyclicFunctionCode; // createcyc's function code; 0: none
+    const char* mnemonic;         // as written in the address string
+    const char* displayName;      // as the browse dialog shows it
+    uint8_t elementBits;          // 1, 8, 16 or 32
+    bool isFloat;                 // elements are 32-bit floating-point values
+    bool bitNumberAllowed;        // special digital gates allowed (bit < elementBits)
+    DatabaseKind databaseKind;    // area of a cyclic function's data
+    uint8_t bytesPerElement;      // bytes an element takes in the card's byte area; 0: none
+    uint16_t cyclicFunctionCode;  // createcyc's function code; 0: none
+    uint16_t internalBlockLimit;  // internal types: most elements of a block gate; 0: no limit
     RoutineForm form;
-    NetworkRoutine* networkRead;    // Network form
-    QuickBitRoutine* quickBitRead;  // QuickBit form
-    DatabaseRoutine* databaseRead;  // Database form
-    NetworkRoutine* networkWrite;   // Network form; null: the type cannot be written
-    DatabaseRoutine* databaseWrite; // Database form; null: the type cannot be written
-    DatabaseRoutine* mirror;        // balance-free image of a covering cyclic function; null: none
+    NetworkRoutine* networkRead;     // Network form
+    QuickBitRoutine* quickBitRead;   // QuickBit form
+    DatabaseRoutine* databaseRead;   // Database form
+    NetworkRoutine* networkWrite;    // Network form; null: the type cannot be written
+    DatabaseRoutine* databaseWrite;  // Database form; null: the type cannot be written
+    DatabaseRoutine* mirror;         // balance-free image of a covering cyclic function; null: none
 };
 
 extern const MemoryType kMemoryTypes[kMemoryTypeCount];
@@ -62,4 +73,6 @@ inline bool IsWritable(const MemoryType& type) {
 }
 
 // Internal block gates are bounded by these element counts; 0 for external types.
-uint32_t InternalBlockLimit(uint16_t index);
+inline uint32_t InternalBlockLimit(uint16_t index) {
+    return kMemoryTypes[index].internalBlockLimit;
+}
