@@ -6,6 +6,10 @@
 #include "entry/driver_state.h"
 #include "entry/request.h"
 
+// The parser's working copy of an address string: 255 characters and the
+// terminator. Longer strings are refused.
+constexpr uint32_t kAddressCopySize = 256;
+
 // Checks the ParseBlock's address string and fills its GateAddress.
 // 0: accepted; 1: refused (logged, except an internal type on a bad card).
 int32_t Parse(QunRequest* request);
