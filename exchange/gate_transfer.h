@@ -14,7 +14,7 @@ struct GateTransfer {
     int32_t gateType;     // 1: byte-sized values are signed
     int32_t count;        // elements to transfer
     uint32_t unused36;
-    void* value;          // the host's value buffer
+    void* value;  // the host's value buffer
 };
 
 #if defined(_WIN32) && defined(__i386__)
@@ -41,3 +41,8 @@ inline uint32_t Value32(const GateTransfer& transfer) {
     return v;
 }
 inline void SetValue32(GateTransfer& transfer, uint32_t v) { std::memcpy(transfer.value, &v, 4); }
+
+// The gate's name for log messages; a host that gave none gets "".
+inline const char* TagName(const GateTransfer& transfer) {
+    return transfer.tagName != nullptr ? transfer.tagName : "";
+}

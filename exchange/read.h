@@ -1,4 +1,5 @@
-// Reads: one attempt of a gate, and the conversion of card data for the host.
+// Reads: the attempts of a read, one attempt of a gate, the conversion of
+// card data for the host, and the collection of a cyclic function's data.
 #pragma once
 
 #include <cstdint>
@@ -10,5 +11,14 @@
 // (block gate) selects StoreData's conversion. 0 done; 1 or 2 failed.
 int32_t DoRead(QunRequest* request, int32_t functionCode);
 
-// Converts the card's data into the host's value buffer.
+// Up to retryCount attempts of DoRead (at least one), stopping at the first
+// success; each failed attempt is traced with its number. The last result.
+int32_t ReadAttempts(QunRequest* request, int32_t functionCode);
+
+// Converts the card's data into the host's value buffer. The gate's memory
+// type must be a valid row and a block's count must have been checked.
 void StoreData(GateTransfer* transfer, const uint8_t* data, int32_t functionCode);
+
+// Collects the latest data of a block gate's cyclic function; falls back to
+// one on-demand read when the function is not active any more.
+int32_t CyclFuncRead(QunRequest* request);

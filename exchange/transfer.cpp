@@ -1,0 +1,32 @@
+#include "exchange/transfer.h"
+
+#include "platform/host.h"
+
+int32_t CheckTransfer(const GateTransfer& transfer, const MemoryType& type, bool singleGate,
+                      const char* function) {
+    const GateAddress& address = transfer.address;
+    if (static_cast<uint32_t>(address.stationIndex) >= kStationCount) {
+        err(kLogError, "RIREVI: %s() illegal station index %d. Tag '%s'", function,
+            address.stationIndex, TagName(transfer));
+        return 2;
+    }
+    const int32_t mostElements = kCardBufferSize * 8 / type.elementBits;
+    if (transfer.count < 1 || transfer.count > mostElements) {
+        err(kLogError,
+            "RIREVI: %s() illegal count %d, the card buffer holds 1 to %d elements. Tag '%s'",
+            function, transfer.count, mostElements, TagName(transfer));
+        return 2;
+    }
+    const int32_t bit = address.bitOrCyclicNumber;
+    if (singleGate && bit != kNoBitOrCyclic &&
+        (!type.bitNumberAllowed || bit < 0 || bit >= type.elementBits)) {
+        err(kLogError, "RIREVI: %s() illegal bit number %d. Tag '%s'", function, bit,
+            TagName(transfer));
+        return 2;
+    }
+    if (transfer.value == nullptr) {
+        err(kLogError, "RIREVI: %s() no value buffer. Tag '%s'", function, TagName(transfer));
+        return 2;
+    }
+    return 0;
+}
