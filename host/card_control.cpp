@@ -1,0 +1,52 @@
+#include "host/card_control.h"
+
+#include <windows.h>
+
+namespace qunhost {
+
+namespace {
+
+template <typename Function>
+void Find(HMODULE module, const char* name, Function* function) {
+    *function =
+        module == nullptr
+            ? nullptr
+            : reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+}  // namespace
+
+#define QUNHOST_CARD_FUNCTIONS(X)                \
+    X(routineByName, "ApcRoutineByName")         \
+    X(scriptStatus, "ApcScriptStatus")           \
+    X(setInstalledCards, "ApcSetInstalledCards") \
+    X(poke, "ApcPoke")                           \
+    X(pokeDatabaseBits, "ApcPokeDatabaseBits")   \
+    X(pokeDatabaseWords, "ApcPokeDatabaseWords") \
+    X(cyclicState, "ApcCyclicState")             \
+    X(addSignal, "ApcAddSignal")                 \
+    X(clearSignals, "ApcClearSignals")           \
+    X(setFailureRate, "ApcSetFailureRate")       \
+    X(setCallDelay, "ApcSetCallDelay")           \
+    X(simulateReset, "ApcSimulateReset")         \
+    X(journalClear, "ApcJournalClear")
+
+void CardControl::Resolve() {
+    HMODULE module = GetModuleHandleA("APPLICOM.dll");
+#define QUNHOST_FIND(field, name) Find(module, name, &field);
+    QUNHOST_CARD_FUNCTIONS(QUNHOST_FIND)
+#undef QUNHOST_FIND
+}
+
+bool CardControl::complete() const { return MissingNames().empty(); }
+
+std::string CardControl::MissingNames() const {
+    std::string names;
+#define QUNHOST_MISSING(field, name) \
+    if (field == nullptr) names += std::string(names.empty() ? "" : ", ") + name;
+    QUNHOST_CARD_FUNCTIONS(QUNHOST_MISSING)
+#undef QUNHOST_MISSING
+    return names;
+}
+
+}  // namespace qunhost
