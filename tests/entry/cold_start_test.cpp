@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "address/parse_block.h"
 #include "entry/driver_state.h"
 #include "entry/qun_info.h"
 #include "platform/host.h"
@@ -277,6 +278,29 @@ TEST_F(ColdStartTest, ASecondColdStartResetsTheTablesAndStartsASecondSupervisor)
     started_ = 0;
     EXPECT_EQ(KvxCallCount(KVX_RMCLIENT), 2);
     EXPECT_EQ(CountLog("RIREVI Thread: Closing the handle"), 2);
+}
+
+TEST_F(ColdStartTest, APassiveBackupStopsTheFirstBlockGatesCyclicFunctionWhenItIsCreated) {
+    KvxSetStationConfig(0x1);
+    KvxSetBackupMode(1);
+    ApcSetCyclicManual(1);
+    ASSERT_EQ(StartDriver(1, 50), 0);
+    ASSERT_GE(KvxLogWaitFor("RIREVI Thread: Waiting for the end of the QUN Init", 0, 10000), 0);
+
+    ParseBlock block{};
+    block.addressText = "2_7_W_100_S1000";
+    block.elementCount = 10;
+    ASSERT_EQ(Call(4, &block), 0);
+    const int32_t number = block.address.bitOrCyclicNumber;
+    ASSERT_GE(number, 0);
+    EXPECT_EQ(ApcCyclicState(2, number), 1);
+
+    // The parser's release ends the wait long before its 10-second bound.
+    ASSERT_GE(KvxLogWaitFor("VUROR: Stopping 1 cyclic functions", 0, 5000), 0);
+    const std::string stopped = "RIREVI: StopCyclicFunctions() Successful! Cycle chan2 cyclfunc" +
+                                std::to_string(number) + ", stat 0";
+    ASSERT_GE(KvxLogWaitFor(stopped.c_str(), 0, 5000), 0);
+    EXPECT_EQ(ApcCyclicState(2, number), 0);
 }
 
 }  // namespace
