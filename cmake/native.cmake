@@ -20,6 +20,10 @@ elseif(QUN_SANITIZE STREQUAL "thread")
 elseif(NOT QUN_SANITIZE STREQUAL "")
   message(FATAL_ERROR "QUN_SANITIZE must be address or thread")
 endif()
+if(QUN_FUZZ)
+  # Coverage instrumentation everywhere; the targets link libFuzzer's main.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 
 add_library(mordalix_core OBJECT ${QUN_CORE_SOURCES} platform/posix/os_posix.cpp)
 target_include_directories(mordalix_core PUBLIC ${CMAKE_SOURCE_DIR})
