@@ -141,8 +141,11 @@ int32_t BlockAddressParser(QunRequest* request) {
     const int32_t count = block->elementCount;
     if (type.internalBlockLimit != 0 && count > static_cast<int32_t>(type.internalBlockLimit))
         return 1;
-    // Every block goes through the card buffer, by its cyclic function or on demand.
-    const int32_t maxCount = static_cast<int32_t>(kCardBufferBits / type.elementBits);
+    // Every block goes through the card buffer, by its cyclic function or on
+    // demand; the internal limits lie within it.
+    const int32_t maxCount = type.internalBlockLimit != 0
+                                 ? static_cast<int32_t>(type.internalBlockLimit)
+                                 : static_cast<int32_t>(kCardBufferBits / type.elementBits);
     if (count <= 0 || count > maxCount) {
         err(kLogError, "RIREVI: BlockParse() block size %d out of range 1 to %d '%s'", count,
             maxCount, text);
