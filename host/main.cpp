@@ -92,6 +92,7 @@ void PrintInfo(Screen& screen, const Driver& driver, const QunInfo& info, bool f
 }  // namespace
 
 int main(int argc, char** argv) {
+    PrepareStreams();
     std::vector<std::string> arguments(argv + 1, argv + argc);
     Options options;
     std::string error;

@@ -1,7 +1,9 @@
 #include "host/report.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 
 namespace qunhost {
 
@@ -42,11 +44,46 @@ bool HasCyclic(const GateRun& gate) {
     return gate.accepted && gate.spec.block && gate.address.bitOrCyclicNumber != kNoBitOrCyclic;
 }
 
+// The driver refuses two kinds of internal gates without a message: a
+// channel that is no card number, and a block longer than the internal
+// limit. Say which, from the address as written.
+std::string SilentRefusal(const GateSpec& spec) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = spec.address.find('_', start);
+        fields.push_back(spec.address.substr(start, end == std::string::npos ? end : end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    if (fields.size() < 3) return "";
+    std::string mnemonic = fields[2];
+    for (char& c : mnemonic) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    struct Internal {
+        const char* mnemonic;
+        int32_t blockLimit;
+    };
+    const Internal internals[] = {{"MPB", 256}, {"MB", 256}, {"MY", 256},
+                                  {"MW", 128},  {"MD", 64},  {"MF", 64}};
+    for (const Internal& internal : internals) {
+        if (mnemonic != internal.mnemonic) continue;
+        const long channel = std::strtol(fields[0].c_str(), nullptr, 10);
+        if (channel < 1 || channel > 8)
+            return "internal memory takes a card number 1 to 8 in the channel's place";
+        if (spec.block && spec.count > internal.blockLimit)
+            return "an internal " + mnemonic + " block holds at most " +
+                   std::to_string(internal.blockLimit) + " elements";
+    }
+    return "";
+}
+
 std::string GateDetail(const GateRun& gate) {
     if (!gate.parsed) return "";
     if (!gate.accepted) {
         if (!gate.notes.empty()) return gate.notes.front();
-        if (gate.parseResult == 1) return "(the driver logged no reason)";
+        const std::string silent = SilentRefusal(gate.spec);
+        if (gate.parseResult == 1)
+            return "(the driver logged no reason" + (silent.empty() ? "" : ": " + silent) + ")";
         return "(the driver answered " + std::to_string(gate.parseResult) + ")";
     }
     const GateAddress& a = gate.address;

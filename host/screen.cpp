@@ -30,13 +30,8 @@ Screen::Screen(bool plain) {
         oldCodePage_ = GetConsoleOutputCP();
         SetConsoleOutputCP(CP_UTF8);
         live_ = !plain;
-    } else {
-        // Lines end in a bare line feed whatever reads them.
-        std::fflush(stdout);
-        _setmode(_fileno(stdout), _O_BINARY);
     }
-    std::fflush(stderr);
-    _setmode(_fileno(stderr), _O_BINARY);
+    PrepareStreams();
 }
 
 Screen::~Screen() {
@@ -119,6 +114,14 @@ void Screen::Live(const std::vector<std::string>& lines) {
 void Screen::Freeze() {
     drawnLines_ = 0;
     liveLines_.clear();
+}
+
+void PrepareStreams() {
+    DWORD mode = 0;
+    if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode))
+        _setmode(_fileno(stdout), _O_BINARY);
+    if (!GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode))
+        _setmode(_fileno(stderr), _O_BINARY);
 }
 
 void PrintError(const std::string& message) {

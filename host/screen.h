@@ -49,6 +49,10 @@ private:
     int drawnLines_ = 0;
 };
 
+// Standard output and standard error that are not consoles end their lines
+// in a bare line feed. Called first thing, before anything is printed.
+void PrepareStreams();
+
 // An error message on standard error, as "qunhost: message".
 void PrintError(const std::string& message);
 
