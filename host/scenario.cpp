@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "host/values.h"
+
 namespace qunhost {
 
 namespace {
@@ -385,6 +387,15 @@ bool LineParser::TimelineStatement(const std::string& keyword, Step* step) {
             return Fail("gate " + Quote(gate.name) + " has " + std::to_string(gate.count) +
                         (gate.count == 1 ? " element" : " elements") + ", the write gives " +
                         std::to_string(step->values.size()));
+        // A single gate's value must fit its type; a block's element size is
+        // known only once the driver has parsed the address.
+        if (!gate.block) {
+            uint8_t buffer[kSingleValueBytes];
+            std::string message;
+            if (!EncodeSingleValue(step->values[0], gate.gateType, buffer, &message))
+                return Fail(message);
+            return true;
+        }
         for (const std::string& value : step->values) {
             double number = 0;
             int64_t whole = 0;

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -189,6 +190,45 @@ TEST(Qunhost, CheckModeNamesEachRefusedGateWithTheDriversReason) {
         "check: 11 problems\n",
     };
     for (const char* text : expected) EXPECT_TRUE(Has(out, text)) << text << "\n" << out;
+}
+
+TEST(Qunhost, FailedRequestsAndHostErrorsAreCountedAndExitWithOne) {
+    // No initialisation file for instance 7 here: three read attempts.
+    std::ofstream("faults.scn", std::ios::binary) << "instance 7\n"
+                                                     "timeout 10ms\n"
+                                                     "block  Bits  0_1_PB_0_S100 digital 4\n"
+                                                     "single Word  0_1_W_10      u16\n"
+                                                     "single Input 0_1_IW_0      u16\n"
+                                                     "wait 300ms\n"
+                                                     "fail readword 2 2 2\n"
+                                                     "read once\n"
+                                                     "read once\n"
+                                                     "write Input 5\n"
+                                                     "write Bits 1 0 2 1\n";
+    const Outcome run = RunQunhost("--plain -q --log faults.log faults.scn");
+    const std::string& out = run.output;
+    EXPECT_EQ(1u, run.exitCode) << out;
+    const char* const expected[] = {
+        "\n  gates       3 declared: 3 accepted (1 block, 2 single), 0 refused\n",
+        // The scripted statuses fail all three attempts of the first read.
+        "\n  reads       6: 5 ok, 1 result 1\n",
+        // An input word cannot be written; the driver says so with result 1.
+        "\n  writes      1: 1 result 1\n",
+        "\n  errors      1\n    faults.scn:11: write Bits: element 3: value 2 is out of range for "
+        "bit elements (0 to 1)\n",
+        "\nresult: 3 problems\n",
+        "shutdown (the scenario does not send it: sent now)\n",
+        "end (the scenario does not end the driver: ended now)\n",
+    };
+    for (const char* text : expected) EXPECT_TRUE(Has(out, text)) << text << "\n" << out;
+    EXPECT_FALSE(Has(out, "] RIREVI")) << "-q shows no driver log\n" << out;
+
+    // The log file has every line, traces included, with its level.
+    std::ifstream file("faults.log");
+    const std::string log((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(Has(log, "[ 8] RIREVI: SingleRead() entered. Tag 'Word'\n")) << log;
+    EXPECT_TRUE(Has(log, "[ 8] RIREVI: Error detected; retry number 3 \n")) << log;
+    EXPECT_TRUE(Has(log, "[32] RIREVI> PutData() illegal memtype 'Input'\n")) << log;
 }
 
 TEST(Qunhost, BadInputNamesFileAndLineAndExitsWithTwo) {

@@ -174,3 +174,121 @@ TEST(Reports, SummaryCountsResultsAndProblems) {
 
 }  // namespace
 }  // namespace qunhost
+
+namespace qunhost {
+namespace {
+
+// A state block as the driver leaves it after a cold start and some gates.
+DriverState FreshState() {
+    DriverState state;
+    std::memset(&state, 0, sizeof state);
+    for (StationEntry& e : state.stations) e = {kFreeStation, kFreeStation};
+    state.lowestUsedByte = kInitialLowestByte;
+    return state;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
+}
+
+TEST(Reports, PlanListsRegistryPerChannelAndStationSlots) {
+    DriverState state = FreshState();
+    state.stations[0] = {2, 7};
+    state.stations[9] = {4, 3};  // a STATION line without a gate
+    state.cyclicCount = 3;
+    const int16_t channels[] = {2, 5, 2};
+    const int16_t numbers[] = {1, 1, 2};
+    for (int i = 0; i < 3; ++i) {
+        state.cyclicChannel[i] = channels[i];
+        state.cyclicNumber[i] = numbers[i];
+    }
+    state.channelLastCyc[2] = 2;
+    state.channelLastCyc[5] = 4;  // two numbers lost to failed creations
+    state.nextFreeBit = 10;
+    state.nextFreeWord = 6;
+    state.lowestUsedByte = 13990;
+
+    std::vector<GateRun> gates(3);
+    gates[0].spec = {"Levels", true, "2_7_W_0_S200", 0, 6, 3};
+    gates[1].spec = {"Level", false, "2_7_W_0", 0, 1, 4};
+    gates[2].spec = {"Typo", false, "2_7_WW_0", 0, 1, 5};
+    for (GateRun& g : gates) g.parsed = g.accepted = true;
+    gates[0].channel = 2;
+    gates[0].address.bitOrCyclicNumber = 2;
+    gates[1].address.bitOrCyclicNumber = kNoBitOrCyclic;
+    gates[2].accepted = false;
+    gates[2].parseResult = 1;
+    gates[2].notes = {"RIREVI: Parse() ill. memtype '2_7_WW_0'"};
+
+    const std::string plan = Joined(PlanLines(gates, &state));
+    const char* const expected[] = {
+        "refused gates: 1\n  Typo (line 5, 2_7_WW_0)\n    RIREVI: Parse() ill. memtype "
+        "'2_7_WW_0'\n",
+        "  bits      10 used (0..9)                31989 left\n",
+        "  words      6 used (0..5)                31988 left",
+        "  bytes     10 used (13990..13999)        13989 left",
+        "cyclic functions: 3 in the registry, of 32 places\n",
+        "  channel 2: 1 2 (Levels); numbers given up to 2, 253 left\n",
+        "  channel 5: 1; numbers given up to 4, 251 left\n",
+        "station table: 2 of 256 slots taken, 254 free\n",
+        "  slot   0  channel  2  equipment   7  Levels, Level\n",
+        "  slot   9  channel  4  equipment   3  no accepted gate",
+    };
+    for (const char* text : expected) EXPECT_NE(std::string::npos, plan.find(text)) << text << plan;
+    EXPECT_EQ(std::string::npos, plan.find("WARNING")) << plan;
+
+    // A registry beyond its 32 channel places is named, and only those are listed.
+    state.cyclicCount = 40;
+    const std::string full = Joined(PlanLines(gates, &state));
+    EXPECT_NE(std::string::npos,
+              full.find("  WARNING: the registry holds more entries than its 32 channel places"));
+
+    // Without a known state layout only the refusals are reported.
+    const std::string unknown = Joined(PlanLines(gates, nullptr));
+    EXPECT_NE(std::string::npos, unknown.find("refused gates: 1"));
+    EXPECT_EQ(std::string::npos, unknown.find("station table:"));
+    EXPECT_NE(std::string::npos, unknown.find("cannot be shown"));
+}
+
+TEST(Reports, SilentRefusalsAreExplainedFromTheAddress) {
+    struct Case {
+        const char* address;
+        bool block;
+        int32_t count;
+        const char* detail;
+    };
+    const Case cases[] = {
+        {"0_0_MW_100", false, 1,
+         "(the driver logged no reason: internal memory takes a card number 1 to 8 in the "
+         "channel's place)"},
+        {"9_0_mpb_1", false, 1,
+         "(the driver logged no reason: internal memory takes a card number 1 to 8 in the "
+         "channel's place)"},
+        {"1_0_MD_0_S0", true, 65,
+         "(the driver logged no reason: an internal MD block holds at most 64 elements)"},
+        {"1_0_MD_0_S0", true, 64, "(the driver logged no reason)"},
+        {"0_1_W_0", false, 1, "(the driver logged no reason)"},
+    };
+    for (const Case& c : cases) {
+        GateRun gate;
+        gate.spec = {"G", c.block, c.address, 0, c.count, 1};
+        gate.parsed = true;
+        gate.parseResult = 1;
+        const std::vector<std::string> lines = GateTableLines({gate});
+        ASSERT_EQ(2u, lines.size());
+        EXPECT_TRUE(lines[1].size() >= std::strlen(c.detail) &&
+                    lines[1].compare(lines[1].size() - std::strlen(c.detail), std::string::npos,
+                                     c.detail) == 0)
+            << lines[1];
+    }
+    GateRun answered;
+    answered.spec = {"G", false, "0_1_W_0", 0, 1, 1};
+    answered.parsed = true;
+    answered.parseResult = 2;
+    EXPECT_NE(std::string::npos, GateTableLines({answered})[1].find("(the driver answered 2)"));
+}
+
+}  // namespace
+}  // namespace qunhost
