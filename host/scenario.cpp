@@ -548,7 +548,8 @@ bool ParseScenario(const std::string& text, const std::string& path, Scenario* s
     bool timelineStarted = false;
     int timelineLine = 0;
     int lineNumber = 0;
-    size_t start = 0;
+    // Editors on Windows like to begin UTF-8 files with a byte order mark.
+    size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();

@@ -82,7 +82,8 @@ TEST(ScenarioParser, ReadsSettingsGatesPreludeAndTimeline) {
 }
 
 TEST(ScenarioParser, DefaultsWithoutSettings) {
-    const Scenario s = MustParse("single A 0_1_W_0 u16\n");
+    const Scenario s = MustParse("\xEF\xBB\xBFsingle A 0_1_W_0 u16");  // a byte order mark first
+    ASSERT_EQ(1u, s.gates.size());
     EXPECT_EQ(1u, s.instance);
     EXPECT_EQ(1, s.openFlag);
     EXPECT_EQ(50, s.timeout);
