@@ -182,9 +182,15 @@ void ResetDigitalControls(HWND dialog) {
 }
 
 void OnMemoryTypeSelected(HWND dialog) {
+    // The selected entry's text, read from the list itself: while the
+    // selection change is being notified, the box's own text may still show
+    // the previous entry.
     browse.selectedTypeName[0] = '\0';
-    GetWindowTextA(Control(dialog, IDC_MEMORY_TYPE), browse.selectedTypeName, kTypeNameSize);
-    if (browse.selectedTypeName[0] == '\0') return;
+    const LRESULT index = Send(dialog, IDC_MEMORY_TYPE, CB_GETCURSEL, 0, 0);
+    const LRESULT length = Send(dialog, IDC_MEMORY_TYPE, CB_GETLBTEXTLEN, index, 0);
+    if (index == CB_ERR || length <= 0 || length >= static_cast<LRESULT>(kTypeNameSize)) return;
+    Send(dialog, IDC_MEMORY_TYPE, CB_GETLBTEXT, index,
+         reinterpret_cast<LPARAM>(browse.selectedTypeName));
     const BrowseMemoryType* row = SelectedRow();
     if (row == nullptr) return;
 
