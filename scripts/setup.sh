@@ -3,8 +3,9 @@
 # Safe to run again: it installs nothing that is already there.
 set -euo pipefail
 
-packages=(cmake make g++-mingw-w64-i686-posix mingw-w64-tools googletest
-          wine wine32:i386 xvfb xauth x11-apps imagemagick)
+packages=(cmake make g++ g++-mingw-w64-i686-posix mingw-w64-tools googletest
+          wine wine32:i386 xvfb xauth x11-apps imagemagick
+          clang libclang-rt-14-dev)
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi

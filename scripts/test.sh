@@ -28,5 +28,9 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 source "$root/scripts/wine-env.sh"
-cd "$build"
-ctest --output-on-failure --timeout 900 "$@"
+(cd "$build" && ctest --output-on-failure --timeout 900 "$@")
+
+# The same driver built natively: sanitizers and fuzzing.
+if [ "${QUN_SKIP_NATIVE:-0}" != 1 ]; then
+  "$root/scripts/native-checks.sh"
+fi

@@ -15,8 +15,14 @@ namespace os {
 
 namespace {
 
+// Each object starts with its kind, so a handle is recognised whatever copy
+// of this layer made it (a test program and the driver module each have one,
+// and a handle crosses between them as a kernel handle would).
+enum Kind : uint32_t { kSemaphoreKind = 0x53454D41, kThreadKind = 0x54485244 };
+
 // A counting semaphore with a maximum, as the driver needs it.
 struct Semaphore {
+    const Kind kind = kSemaphoreKind;
     std::atomic<bool> used{false};
     pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
     pthread_cond_t signalled = PTHREAD_COND_INITIALIZER;
@@ -25,6 +31,7 @@ struct Semaphore {
 };
 
 struct Thread {
+    const Kind kind = kThreadKind;
     std::atomic<bool> used{false};
     // Held while the identifier is stored: the new thread may close its own
     // handle before pthread_create has returned in its creator.
@@ -45,10 +52,8 @@ Object* Take(Object (&pool)[kPoolSize]) {
     return nullptr;
 }
 
-template <typename Object>
-bool InPool(Object (&pool)[kPoolSize], Handle handle) {
-    auto* object = static_cast<Object*>(handle);
-    return object >= pool && object < pool + kPoolSize;
+bool IsKind(Handle handle, Kind kind) {
+    return handle != nullptr && *static_cast<const Kind*>(handle) == kind;
 }
 
 }  // namespace
@@ -69,7 +74,7 @@ Handle SemaphoreCreate(int32_t initialCount, int32_t maximumCount) {
 }
 
 void SemaphoreRelease(Handle handle) {
-    if (!InPool(semaphores, handle)) return;
+    if (!IsKind(handle, kSemaphoreKind)) return;
     auto* semaphore = static_cast<Semaphore*>(handle);
     pthread_mutex_lock(&semaphore->lock);
     if (semaphore->count < semaphore->maximum) {
@@ -80,7 +85,7 @@ void SemaphoreRelease(Handle handle) {
 }
 
 bool SemaphoreWait(Handle handle, uint32_t timeoutMs) {
-    if (!InPool(semaphores, handle)) return false;
+    if (!IsKind(handle, kSemaphoreKind)) return false;
     auto* semaphore = static_cast<Semaphore*>(handle);
     timespec deadline{};
     clock_gettime(CLOCK_REALTIME, &deadline);
@@ -115,7 +120,7 @@ Handle ThreadCreate(ThreadProc procedure, void* argument, uint32_t* threadId) {
 }
 
 void HandleClose(Handle handle) {
-    if (InPool(threads, handle)) {
+    if (IsKind(handle, kThreadKind)) {
         auto* thread = static_cast<Thread*>(handle);
         // The thread may still run (a thread closes its own handle): it ends
         // by itself and its resources go with it.
@@ -123,7 +128,7 @@ void HandleClose(Handle handle) {
         pthread_detach(thread->thread);
         pthread_mutex_unlock(&thread->lock);
         thread->used.store(false);
-    } else if (InPool(semaphores, handle)) {
+    } else if (IsKind(handle, kSemaphoreKind)) {
         static_cast<Semaphore*>(handle)->used.store(false);
     }
 }

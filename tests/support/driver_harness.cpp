@@ -73,6 +73,7 @@ bool HasLog(int32_t level, const std::string& text) {
 }
 
 void DriverTest::SetUp() {
+    ASSERT_NE(LoadQunMain(), nullptr) << "the driver module could not be loaded";
     KvxReset();
     ApcReset();
     stateBytes_.assign(sizeof(DriverState), 0xA5);

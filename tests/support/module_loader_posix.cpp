@@ -1,16 +1,31 @@
 #if !defined(_WIN32)
 #include <dlfcn.h>
+#include <unistd.h>
+
+#include <string>
 
 #include "tests/support/module_loader.h"
 
 namespace qun_test {
 
 namespace {
+
 void* module = nullptr;
+
+// The module beside the program, named by its full path: a search by name
+// would depend on which object calls dlopen (sanitizers intercept it).
+std::string ProgramFolder() {
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return ".";
+    std::string program(path, static_cast<size_t>(length));
+    return program.substr(0, program.rfind('/'));
 }
 
+}  // namespace
+
 QunMainFunction LoadDriverEntry() {
-    module = dlopen("libMORDALIX.so", RTLD_NOW);
+    module = dlopen((ProgramFolder() + "/libMORDALIX.so").c_str(), RTLD_NOW);
     if (module == nullptr) return nullptr;
     return reinterpret_cast<QunMainFunction>(dlsym(module, "QunMain"));
 }

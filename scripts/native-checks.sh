@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The driver built natively for Linux and checked by tools: the test programs
+# under AddressSanitizer with UndefinedBehaviorSanitizer and under
+# ThreadSanitizer, then a short run of every fuzz target.
+#   QUN_FUZZ_SECONDS   seconds per fuzz target (default 30)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${QUN_FUZZ_SECONDS:-30}
+jobs=$(nproc)
+
+run_tests() {  # build folder, sanitizer
+  local dir=$1 sanitizer=$2
+  cmake -S "$root" -B "$dir" -DQUN_SANITIZE="$sanitizer" >/dev/null
+  cmake --build "$dir" -j "$jobs" --target driver_tests standin_tests
+  (cd "$dir" && ctest --output-on-failure --timeout 900 -R 'driver_tests|standin_tests')
+}
+
+echo "== native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_tests "$root/build-native-asan" address
+
+echo "== native tests under ThreadSanitizer"
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  run_tests "$root/build-native-tsan" thread
+
+echo "== fuzz targets, ${seconds} s each"
+fuzz_dir=$root/build-native-fuzz
+CC=clang CXX=clang++ cmake -S "$root" -B "$fuzz_dir" -DQUN_SANITIZE=address -DQUN_FUZZ=ON \
+  -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$fuzz_dir" -j "$jobs"
+for target in fuzz_address fuzz_init_file fuzz_exchange fuzz_balance_free; do
+  work=$fuzz_dir/run/$target
+  rm -rf "$work" && mkdir -p "$work/corpus"
+  # New inputs go to the scratch corpus; the seeds in the repository stay as they are.
+  (cd "$work" && "$fuzz_dir/bin/$target" -max_total_time="$seconds" -print_final_stats=1 \
+      corpus "$root/fuzz/corpus/$target" 2>"$work/log") || {
+    tail -n 60 "$work/log"
+    echo "native-checks: $target failed; reproduce with: $fuzz_dir/bin/$target $work/crash-*"
+    exit 1
+  }
+  echo "$target: $(grep -m1 -o 'stat::number_of_executed_units: [0-9]*' "$work/log" | grep -o '[0-9]*$') runs, no failure"
+done
