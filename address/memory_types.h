@@ -72,6 +72,21 @@ inline bool IsWritable(const MemoryType& type) {
     return type.networkWrite != nullptr || type.databaseWrite != nullptr;
 }
 
+// Addresses of the card's database that one element takes in a cyclic
+// function's area, in the area's own unit (bits, bytes or words): a double
+// word or a float takes two words.
+inline uint32_t DatabaseUnitsPerElement(const MemoryType& type) {
+    switch (type.databaseKind) {
+        case DatabaseKind::Word32:
+        case DatabaseKind::Float:
+            return 2;
+        case DatabaseKind::Byte:
+            return type.bytesPerElement;
+        default:
+            return 1;
+    }
+}
+
 // Internal block gates are bounded by these element counts; 0 for external types.
 inline uint32_t InternalBlockLimit(uint16_t index) {
     return kMemoryTypes[index].internalBlockLimit;

@@ -67,11 +67,13 @@ inline void PutDoubleWord(uint8_t* data, uint32_t value) {
     std::memcpy(data, &value, sizeof value);
 }
 
-// Whether the cyclic function of this record keeps the gate's element.
+// Whether the cyclic function of this record keeps the gate's element: one of
+// its size elements from its start address. The element just past its end is
+// not its own; mirroring it would write into the next area of the database.
 bool Covers(const CycleParams& params, uint8_t equipment, int32_t cardAddress,
             uint16_t functionCode) {
     return params.equipment == equipment && params.startAddress <= cardAddress &&
-           static_cast<int64_t>(cardAddress) <=
+           static_cast<int64_t>(cardAddress) <
                static_cast<int64_t>(params.startAddress) + params.size &&
            params.state == 1 && params.typeCode == functionCode;
 }
@@ -155,7 +157,7 @@ int32_t PutData(QunRequest* request, int32_t functionCode) {
     return 0;
 }
 
-int32_t StopCyclicFunctionsDuringWrite(QunRequest* request) {
+int32_t StopCyclicFunctionsDuringWrite(QunRequest* request, int16_t* mirrorCount) {
     DriverState& state = *request->state;
     if (state.balanceFree == 0) return 0;
     const GateTransfer& transfer = *ParametersOf<GateTransfer>(request);
@@ -174,6 +176,7 @@ int32_t StopCyclicFunctionsDuringWrite(QunRequest* request) {
     if (first <= state.firstCycNo || first > last) return 0;
 
     const int32_t cardAddress = CardAddress(transfer.address);
+    const int16_t requested = *mirrorCount;
     bool stopped = false;
     CycleParams params;
     std::memset(&params, 0, sizeof params);
@@ -187,9 +190,15 @@ int32_t StopCyclicFunctionsDuringWrite(QunRequest* request) {
         if (!Covers(params, station.equipment, cardAddress, type.cyclicFunctionCode)) continue;
         stopcyc(&channel, &number, &status);
         if (state.stoppedCount < kStoppedPlaces) state.stoppedCyclic[state.stoppedCount++] = n;
-        state.mirrorAddress = static_cast<uint16_t>(static_cast<uint32_t>(cardAddress) -
-                                                    static_cast<uint32_t>(params.startAddress) +
+        // The gate's place in the image: its offset in the block, in the
+        // database's units (a double word or float takes two words).
+        const uint32_t offset = static_cast<uint32_t>(cardAddress - params.startAddress);
+        state.mirrorAddress = static_cast<uint16_t>(offset * DatabaseUnitsPerElement(type) +
                                                     static_cast<uint32_t>(params.databaseAddress));
+        // A block write may reach past the function's block: only its own
+        // elements go into its image.
+        const int64_t inside = static_cast<int64_t>(params.size) - offset;
+        *mirrorCount = inside < requested ? static_cast<int16_t>(inside) : requested;
         stopped = true;
     }
     return stopped ? 1 : 0;
@@ -239,14 +248,15 @@ int32_t DoWrite(QunRequest* request, int32_t functionCode) {
     if (type.form == RoutineForm::Database) {
         CallWrite(type, call, state.cardBuffer, &status);
     } else {
-        const bool stopped = StopCyclicFunctionsDuringWrite(request) != 0;
+        int16_t mirrorCount = call.count;
+        const bool stopped = StopCyclicFunctionsDuringWrite(request, &mirrorCount) != 0;
         CallWrite(type, call, state.cardBuffer, &status);
         // Mirror only what the equipment took: a failed write leaves the image
         // as the function read it. The write's status decides the result.
         if (stopped && type.mirror != nullptr && status == kCardOk) {
             int32_t mirrorAddress = state.mirrorAddress;
             int16_t mirrorStatus = 0;
-            type.mirror(&cardNumber, &call.count, &mirrorAddress, state.cardBuffer, &mirrorStatus);
+            type.mirror(&cardNumber, &mirrorCount, &mirrorAddress, state.cardBuffer, &mirrorStatus);
             if (mirrorStatus != kCardOk)
                 err(kLogError,
                     "RIREVI: DoWrite() mirror to card %d database address %u failed, stat %d. "

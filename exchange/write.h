@@ -14,7 +14,10 @@ int32_t DoWrite(QunRequest* request, int32_t functionCode);
 int32_t PutData(QunRequest* request, int32_t functionCode);
 
 // Stops the cyclic functions covering the gate; 1 when at least one was stopped.
-int32_t StopCyclicFunctionsDuringWrite(QunRequest* request);
+// For the last of them, mirrorAddress receives where the gate's first element
+// lies in its database image and *mirrorCount is cut to the elements of the
+// write that lie inside that image.
+int32_t StopCyclicFunctionsDuringWrite(QunRequest* request, int16_t* mirrorCount);
 
 // Starts again the functions the write stopped; always 1.
 int32_t RestartCyclicFunctionsDuringWrite(QunRequest* request);

@@ -272,8 +272,8 @@ TEST_F(WriteTest, WhichFunctionsCoverTheGate) {
     };
     const Case cases[] = {
         {{kWordCode, kEquipment, 10, 100, 0, 1}, 100, true},
-        {{kWordCode, kEquipment, 10, 100, 0, 1}, 110, true},  // the end counts as covered
-        {{kWordCode, kEquipment, 10, 100, 0, 1}, 111, false},
+        {{kWordCode, kEquipment, 10, 100, 0, 1}, 109, true},   // the last element
+        {{kWordCode, kEquipment, 10, 100, 0, 1}, 110, false},  // just past the block
         {{kWordCode, kEquipment, 10, 100, 0, 1}, 99, false},
         {{kWordCode, kEquipment + 1, 10, 100, 0, 1}, 105, false},
         {{kWordCode, kEquipment, 10, 100, 0, 0}, 105, false},  // stopped
@@ -386,6 +386,43 @@ TEST_F(WriteTest, EachWriteEmptiesTheStoppedList) {
     EXPECT_EQ(0, state().stoppedCount);
     EXPECT_EQ(0, state().mirrorAddress);
     for (uint16_t number : state().stoppedCyclic) EXPECT_EQ(0, number);
+}
+
+TEST_F(WriteTest, MirrorPlacesDoubleWordsAndFloatsTwoWordsAnElement) {
+    struct Case {
+        uint16_t memoryType;
+        int32_t typeCode;
+        int32_t mirrorRoutine;
+    } cases[] = {{kDW, 0x1007, APC_setdword}, {kFW, 0x1008, APC_setfword}};
+    BalanceFree(1, 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.memoryType);
+        ApcJournalClear();
+        // Elements 100 to 109 kept from database word 3000 on, two words each.
+        ScriptRecord(1, {c.typeCode, kEquipment, 10, 100, 3000, 1});
+        Gate(c.memoryType, 103);
+        EXPECT_EQ(0, Call(7, &transfer_));
+        ASSERT_EQ(1, ApcJournalCountOf(c.mirrorRoutine));
+        EXPECT_EQ(3006, state().mirrorAddress);
+    }
+}
+
+TEST_F(WriteTest, BlockWriteMirrorsOnlyTheCoveringFunctionsElements) {
+    BalanceFree(1, 1);
+    ScriptRecord(1, {kWordCode, kEquipment, 10, 100, 2000, 1});  // elements 100 to 109
+    Gate(kW, 106, 1, -1, 8);                                     // elements 106 to 113
+    std::memset(value_, 0x11, 16);
+    EXPECT_EQ(0, Call(10, &transfer_));
+    // The equipment gets all eight words, the image only its own four.
+    int write = -1, mirror = -1;
+    for (int i = 0; i < ApcJournalCount(); ++i) {
+        if (CallAt(i).routine == APC_writeword) write = i;
+        if (CallAt(i).routine == APC_setword) mirror = i;
+    }
+    ASSERT_GE(write, 0);
+    ASSERT_GE(mirror, 0);
+    EXPECT_EQ(8, CallAt(write).args[2]);
+    EXPECT_EQ((std::vector<int32_t>{1, 4, 2006}), Args(mirror));
 }
 
 TEST_F(WriteTest, MirrorReachesTheImageTheBlockReadCollects) {
