@@ -20,7 +20,7 @@ elseif(QUN_SANITIZE STREQUAL "thread")
 elseif(NOT QUN_SANITIZE STREQUAL "")
   message(FATAL_ERROR "QUN_SANITIZE must be address or thread")
 endif()
-if(NOT QUN_SANITIZE STREQUAL "")
+if(NOT QUN_SANITIZE STREQUAL "" AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   # The sanitizers' instrumentation makes GCC's flow analysis report
   # uninitialised values inside the standard library that are not there.
   add_compile_options(-Wno-maybe-uninitialized)
