@@ -1,5 +1,6 @@
 // The stand-in host runtime: the host log and the client services, scripted by
 // the control functions of korvex_control.h.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdarg>
@@ -38,6 +39,8 @@ struct Host {
     std::condition_variable logged;
     std::vector<LogLine> log;
     bool discard = false;
+    // discard without an echo: err stops after formatting, before the lock.
+    std::atomic<bool> discardQuietly{false};
     FILE* echo = nullptr;
     bool echoOwned = false;
 
@@ -114,6 +117,10 @@ QUN_EXPORT int32_t QUN_CDECL err(int32_t level, const char* format, ...) {
     va_start(args, format);
     const int length = std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
+    Host& host = TheHost();
+    // Measurements switch the log to discarding: the line has been formatted
+    // like any other and goes no further, without a heap copy of it.
+    if (host.discardQuietly.load(std::memory_order_relaxed)) return 0;
     std::string text;
     if (length >= static_cast<int>(sizeof line)) {
         text.resize(length + 1);
@@ -124,7 +131,6 @@ QUN_EXPORT int32_t QUN_CDECL err(int32_t level, const char* format, ...) {
     } else {
         text.assign(line, length < 0 ? 0 : length);
     }
-    Host& host = TheHost();
     std::lock_guard<std::mutex> guard(host.lock);
     if (host.echo != nullptr) WriteEcho(host, level, text.c_str());
     if (host.discard) return 0;
@@ -234,6 +240,7 @@ QUN_EXPORT void QUN_CDECL KvxLogEcho(const char* target) {
     Host& host = TheHost();
     std::lock_guard<std::mutex> guard(host.lock);
     CloseEcho(host);
+    host.discardQuietly.store(host.discard);
     if (target == nullptr || *target == '\0') return;
     if (std::strcmp(target, "-") == 0) {
         host.echo = stdout;
@@ -241,12 +248,14 @@ QUN_EXPORT void QUN_CDECL KvxLogEcho(const char* target) {
         host.echo = std::fopen(target, "a");
         host.echoOwned = host.echo != nullptr;
     }
+    host.discardQuietly.store(host.discard && host.echo == nullptr);
 }
 
 QUN_EXPORT void QUN_CDECL KvxLogDiscard(int32_t discard) {
     Host& host = TheHost();
     std::lock_guard<std::mutex> guard(host.lock);
     host.discard = discard != 0;
+    host.discardQuietly.store(host.discard && host.echo == nullptr);
 }
 
 QUN_EXPORT int32_t QUN_CDECL KvxLogWaitFor(const char* text, int32_t from, int32_t timeoutMs) {
@@ -270,6 +279,7 @@ QUN_EXPORT void QUN_CDECL KvxReset(void) {
     std::lock_guard<std::mutex> guard(host.lock);
     host.log.clear();
     host.discard = false;
+    host.discardQuietly.store(false);
     CloseEcho(host);
     host.clients.clear();
     host.requestedNames.clear();
