@@ -3,6 +3,7 @@
 // and the balance-free mechanism of the writes.
 #include "config/init_file.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "address/decimal.h"
@@ -131,12 +132,12 @@ void ApplyLine(DriverState* state, const char* line, uint32_t lineNumber, const 
 
 }  // namespace
 
-bool ReadIniLine(std::FILE* file, char (&line)[kIniLineLength + 1]) {
+bool ReadIniLine(IniFile& file, char (&line)[kIniLineLength + 1]) {
     int stored = 0;
     int commas = 0;
     for (;;) {
-        const int c = std::fgetc(file);
-        if (c == EOF) break;
+        const int c = file.Next();
+        if (c < 0) break;
         if (c == '\n') {
             line[stored] = '\0';
             return true;
@@ -158,8 +159,8 @@ void ReadIntFile(QunRequest* request) {
     char fileName[32];
     std::snprintf(fileName, sizeof fileName, "qunDOZ%02d.INT",
                   static_cast<int32_t>(request->instance));
-    std::FILE* file = std::fopen(fileName, "r");
-    if (file == nullptr) {
+    IniFile file;
+    if (!file.Open(fileName)) {
         err(kLogError, "RIREVI: ColdStart() Warning, no initfile found: defaults used");
         return;
     }
@@ -173,5 +174,5 @@ void ReadIntFile(QunRequest* request) {
         }
         ApplyLine(state, line, lineNumber, fileName);
     }
-    std::fclose(file);
+    file.Close();
 }

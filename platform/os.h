@@ -46,4 +46,16 @@ void HandleClose(Handle handle);
 // Identifier of the calling thread.
 uint32_t CurrentThreadId();
 
+// Opens an existing file for reading as text; null when it cannot be opened.
+// Reading goes straight to the system, through no buffer of the C library.
+Handle TextFileOpen(const char* name);
+
+// Reads up to size bytes; the number read, 0 at the end of the file or on an
+// error. On Windows a Ctrl-Z byte ends the file, as in the C library's text
+// mode; line ends are delivered as they are stored.
+uint32_t TextFileRead(Handle file, void* buffer, uint32_t size);
+
+// Closes a file of TextFileOpen. Null is ignored.
+void TextFileClose(Handle file);
+
 }  // namespace os

@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
 # The driver built natively for Linux and checked by tools: the test programs
 # under AddressSanitizer with UndefinedBehaviorSanitizer and under
-# ThreadSanitizer, then a short run of every fuzz target.
+# ThreadSanitizer, the allocation count of every request in a build without
+# sanitizers, then a short run of every fuzz target.
 #   QUN_FUZZ_SECONDS   seconds per fuzz target (default 30)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${QUN_FUZZ_SECONDS:-30}
 jobs=$(nproc)
 
-run_tests() {  # build folder, sanitizer
-  local dir=$1 sanitizer=$2
+run_tests() {  # build folder, sanitizer[, test programs]
+  local dir=$1 sanitizer=$2 tests=${3:-driver_tests standin_tests}
   cmake -S "$root" -B "$dir" -DQUN_SANITIZE="$sanitizer" >/dev/null
-  cmake --build "$dir" -j "$jobs" --target driver_tests standin_tests
-  (cd "$dir" && ctest --output-on-failure --timeout 900 -R 'driver_tests|standin_tests')
+  # shellcheck disable=SC2086
+  cmake --build "$dir" -j "$jobs" --target $tests
+  (cd "$dir" && ctest --output-on-failure --timeout 900 -R "^(${tests// /|})\$")
 }
 
 echo "== native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
@@ -22,6 +24,20 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 echo "== native tests under ThreadSanitizer"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   run_tests "$root/build-native-tsan" thread
+
+echo "== heap allocations of the driver's requests (no sanitizers)"
+plain_dir=$root/build-native-plain
+run_tests "$plain_dir" "" alloc_tests
+# And statically: no object of the driver refers to an allocation function.
+allocators=$(find "$plain_dir/CMakeFiles/mordalix_core.dir" -name '*.o' -print0 |
+  xargs -0 nm -u | awk '{print $2}' |
+  grep -E '^(malloc|calloc|realloc|free|strdup|aligned_alloc|posix_memalign|_Zn[wa].*|_Zd[la].*)$' |
+  sort -u || true)
+if [ -n "$allocators" ]; then
+  echo "native-checks: the driver's objects refer to allocation functions:" $allocators
+  exit 1
+fi
+echo "driver objects: no allocation function referenced"
 
 echo "== fuzz targets, ${seconds} s each"
 fuzz_dir=$root/build-native-fuzz

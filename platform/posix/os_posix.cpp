@@ -3,8 +3,10 @@
 // the way a kernel keeps its objects, so the driver's requests never reach the
 // C heap.
 #include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
@@ -135,5 +137,29 @@ void HandleClose(Handle handle) {
 
 // The low 32 bits of the thread's pthread identifier, as ThreadCreate reports it.
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(pthread_self()); }
+
+// A file's handle is its descriptor plus one, so that descriptor 0 is not null.
+Handle TextFileOpen(const char* name) {
+    int descriptor;
+    do {
+        descriptor = open(name, O_RDONLY | O_CLOEXEC);
+    } while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0) return nullptr;
+    return reinterpret_cast<Handle>(static_cast<intptr_t>(descriptor) + 1);
+}
+
+uint32_t TextFileRead(Handle file, void* buffer, uint32_t size) {
+    if (file == nullptr) return 0;
+    const int descriptor = static_cast<int>(reinterpret_cast<intptr_t>(file) - 1);
+    ssize_t got;
+    do {
+        got = read(descriptor, buffer, size);
+    } while (got < 0 && errno == EINTR);
+    return got > 0 ? static_cast<uint32_t>(got) : 0;
+}
+
+void TextFileClose(Handle file) {
+    if (file != nullptr) close(static_cast<int>(reinterpret_cast<intptr_t>(file) - 1));
+}
 
 }  // namespace os

@@ -30,4 +30,29 @@ void HandleClose(Handle handle) {
 
 uint32_t CurrentThreadId() { return ::GetCurrentThreadId(); }
 
+Handle TextFileOpen(const char* name) {
+    HANDLE file = ::CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file == INVALID_HANDLE_VALUE ? nullptr : file;
+}
+
+uint32_t TextFileRead(Handle file, void* buffer, uint32_t size) {
+    if (file == nullptr) return 0;
+    DWORD got = 0;
+    if (!::ReadFile(file, buffer, size, &got, nullptr)) return 0;
+    // Ctrl-Z ends a text file: what follows it is never delivered.
+    const char* bytes = static_cast<const char*>(buffer);
+    for (DWORD i = 0; i < got; ++i) {
+        if (bytes[i] == 0x1A) {
+            ::SetFilePointer(file, 0, nullptr, FILE_END);
+            return i;
+        }
+    }
+    return got;
+}
+
+void TextFileClose(Handle file) {
+    if (file != nullptr) ::CloseHandle(file);
+}
+
 }  // namespace os

@@ -239,20 +239,20 @@ TEST_F(InitFileTest, LongLinesKeepTheirFirst135Characters) {
     const std::string longLine(1000, 'A');
     std::fputs((longLine + "\nB\n").c_str(), file);
     std::fclose(file);
-    file = std::fopen(FileName().c_str(), "r");
-    ASSERT_NE(file, nullptr);
+    IniFile ini;
+    ASSERT_TRUE(ini.Open(FileName().c_str()));
     struct {
         char line[kIniLineLength + 1];
         char guard;
     } buffer;
     buffer.guard = '#';
-    ASSERT_TRUE(ReadIniLine(file, buffer.line));
+    ASSERT_TRUE(ReadIniLine(ini, buffer.line));
     EXPECT_EQ(std::string(buffer.line), std::string(135, 'A'));
     EXPECT_EQ(buffer.guard, '#');
-    ASSERT_TRUE(ReadIniLine(file, buffer.line));
+    ASSERT_TRUE(ReadIniLine(ini, buffer.line));
     EXPECT_EQ(std::string(buffer.line), "B");
-    EXPECT_FALSE(ReadIniLine(file, buffer.line));
-    std::fclose(file);
+    EXPECT_FALSE(ReadIniLine(ini, buffer.line));
+    ini.Close();
 }
 
 TEST_F(InitFileTest, FileNameCarriesTheInstanceNumber) {
