@@ -10,10 +10,22 @@
 #include "platform/card.h"
 #include "platform/host.h"
 
+namespace {
+
+constexpr int32_t kHighestCyclicNumber = 255;
+
+}  // namespace
+
 int32_t BlockRead(QunRequest* request) {
     const GateTransfer* transfer = ParametersOf<GateTransfer>(request);
     if (transfer == nullptr) {
         err(kLogError, "RIREVI: BlockRead() no parameter block");
+        return 2;
+    }
+    // Any other negative number is no cyclic function's either.
+    if (transfer->address.bitOrCyclicNumber < kNoBitOrCyclic) {
+        err(kLogError, "RIREVI: BlockRead() illegal cyclic function number %d. Tag '%s'",
+            transfer->address.bitOrCyclicNumber, TagName(*transfer));
         return 2;
     }
     if (transfer->address.bitOrCyclicNumber != kNoBitOrCyclic) return CyclFuncRead(request);
@@ -28,7 +40,14 @@ int32_t CyclFuncRead(QunRequest* request) {
         return 2;
     }
     const MemoryType& type = MemoryTypeAt(transfer.address.memoryType);
-    if (CheckTransfer(transfer, type, false, "CyclFuncRead") != 0) return 2;
+    if (CheckTransfer(state, transfer, type, false, "CyclFuncRead") != 0) return 2;
+    // The card numbers a channel's cyclic functions 0 to 255; the number is
+    // the host's copy of what the parser gave and may have been damaged.
+    if (transfer.address.bitOrCyclicNumber > kHighestCyclicNumber) {
+        err(kLogError, "RIREVI: CyclFuncRead() illegal cyclic function number %d. Tag '%s'",
+            transfer.address.bitOrCyclicNumber, TagName(transfer));
+        return 2;
+    }
 
     int16_t channel = StationOf(state, transfer.address).channel;
     int16_t number = static_cast<int16_t>(transfer.address.bitOrCyclicNumber);

@@ -51,7 +51,8 @@ int32_t DoRead(QunRequest* request, int32_t functionCode) {
         return 1;
     }
     const MemoryType& type = MemoryTypeAt(transfer.address.memoryType);
-    if (CheckTransfer(transfer, type, functionCode == kSingleReadCode, "DoRead") != 0) return 2;
+    if (CheckTransfer(state, transfer, type, functionCode == kSingleReadCode, "DoRead") != 0)
+        return 2;
 
     CardCall call = CardCallOf(state, transfer);
     int16_t status = 0;

@@ -67,13 +67,18 @@ inline uint32_t BlockBytes(uint32_t elementBits, int32_t count) {
     return bytes < kCardBufferSize ? bytes : kCardBufferSize;
 }
 
+// Channels of the card: 0 to 31 (the internal database's card numbers 1 to 8
+// lie within).
+constexpr uint8_t kHighestCardChannel = 31;
+
 // Refuses a transfer that the driver cannot carry out safely as the host gave
-// it: a station slot outside the table, a count below 1 or beyond what the
+// it: a station slot outside the table, free or with a channel the card does
+// not have, a count below 1 or beyond what the
 // card buffer holds, a bit number the element does not have (single gates
 // only), no value buffer. Logs the reason at level 32 and returns 2; 0 when
 // the transfer is sound. The memory type must be a valid row.
-int32_t CheckTransfer(const GateTransfer& transfer, const MemoryType& type, bool singleGate,
-                      const char* function);
+int32_t CheckTransfer(const DriverState& state, const GateTransfer& transfer,
+                      const MemoryType& type, bool singleGate, const char* function);
 
 // A pause of a length taken from the state; none when it is not positive.
 inline void PauseMs(int32_t milliseconds) {

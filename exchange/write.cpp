@@ -230,7 +230,8 @@ int32_t DoWrite(QunRequest* request, int32_t functionCode) {
     GateTransfer& transfer = *ParametersOf<GateTransfer>(request);
     if (const int32_t refused = RefuseUnwritable(transfer)) return refused;
     const MemoryType& type = MemoryTypeAt(transfer.address.memoryType);
-    if (CheckTransfer(transfer, type, functionCode == kSingleWriteCode, "DoWrite") != 0) return 2;
+    if (CheckTransfer(state, transfer, type, functionCode == kSingleWriteCode, "DoWrite") != 0)
+        return 2;
 
     CardCall call = CardCallOf(state, transfer);
     int16_t cardNumber = static_cast<int16_t>(call.channel / 4 + 1);
