@@ -108,6 +108,10 @@ uint16_t GetFreeAddress(QunRequest* request, DatabaseKind kind) {
 }
 
 int32_t BlockAddressParser(QunRequest* request) {
+    if (request->parameters == nullptr) {
+        err(kLogError, "RIREVI: BlockParse() no parameter block");
+        return 1;
+    }
     const int32_t parsed = Parse(request);
     if (parsed != 0) return parsed;
 

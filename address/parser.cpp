@@ -167,6 +167,10 @@ int32_t SingleAddressParser(QunRequest* request) {
     // The first single gate ends the creation of cyclic functions, whatever
     // becomes of it.
     request->state->cyclicAllowed = 0;
+    if (request->parameters == nullptr) {
+        err(kLogError, "RIREVI: SingleParse() no parameter block");
+        return 1;
+    }
     const int32_t result = Parse(request);
     if (result != 0) return result;
 

@@ -34,6 +34,10 @@ uint16_t AskHostVersion() {
 
 int32_t BrowseAddress(QunRequest* request) {
     const BrowseBlock* block = ParametersOf<BrowseBlock>(request);
+    if (block == nullptr || block->addressBuffer == nullptr) {
+        err(kLogError, "RIREVI: BrowseAddress() no parameter block");
+        return kNoAddressComposed;
+    }
     char* const buffer = block->addressBuffer;
     const uint32_t ownerWindow = block->ownerWindow;
 

@@ -32,6 +32,12 @@ bool OpenCard() {
 int32_t ColdStart(QunRequest* request) {
     DriverState* state = request->state;
     const ColdStartParams* params = ParametersOf<ColdStartParams>(request);
+    // Without a block the host asked for nothing: the card stays closed.
+    static constexpr ColdStartParams kNoParameters{};
+    if (params == nullptr) {
+        err(kLogError, "RIREVI: ColdStart() no parameter block");
+        params = &kNoParameters;
+    }
     PublishCyclicCount(state, 0);
 
     // The compiler's own forms: "Oct  3 2006" and "11:32:33".

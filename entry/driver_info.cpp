@@ -42,6 +42,10 @@ void InitDriverState(DriverState* state) {
 
 int32_t GetQunInfo(QunRequest* request) {
     QunInfo* info = ParametersOf<QunInfo>(request);
+    if (info == nullptr) {
+        err(kLogError, "RIREVI: GetQunInfo() no parameter block");
+        return 2;
+    }
     info->infoCode = 82;
     info->makerName = kMakerName;
     info->banner = kBanner;
@@ -55,6 +59,10 @@ int32_t GetQunInfo(QunRequest* request) {
 
 int32_t WarmStart(QunRequest* request) {
     const WarmStartParams* params = ParametersOf<WarmStartParams>(request);
+    if (params == nullptr) {
+        err(kLogError, "RIREVI: WarmStart() no parameter block");
+        return 0;
+    }
     err(kLogTrace, "RIREVI: WarmStart() QUN%u plc%02Xh", request->instance, params->plcNumber);
     return 0;
 }
