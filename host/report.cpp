@@ -41,18 +41,18 @@ std::string Plural(int64_t n, const char* one, const char* many) {
 }
 
 bool HasCyclic(const GateRun& gate) {
-    return gate.accepted && gate.spec.block && gate.address.bitOrCyclicNumber != kNoBitOrCyclic;
+    return gate.accepted && gate.plan.block && gate.address.bitOrCyclicNumber != kNoBitOrCyclic;
 }
 
 // The driver refuses two kinds of internal gates without a message: a
 // channel that is no card number, and a block longer than the internal
 // limit. Say which, from the address as written.
-std::string SilentRefusal(const GateSpec& spec) {
+std::string SilentRefusal(const GateSpec& plan) {
     std::vector<std::string> fields;
     size_t start = 0;
     for (;;) {
-        const size_t end = spec.address.find('_', start);
-        fields.push_back(spec.address.substr(start, end == std::string::npos ? end : end - start));
+        const size_t end = plan.address.find('_', start);
+        fields.push_back(plan.address.substr(start, end == std::string::npos ? end : end - start));
         if (end == std::string::npos) break;
         start = end + 1;
     }
@@ -70,7 +70,7 @@ std::string SilentRefusal(const GateSpec& spec) {
         const long channel = std::strtol(fields[0].c_str(), nullptr, 10);
         if (channel < 1 || channel > 8)
             return "internal memory takes a card number 1 to 8 in the channel's place";
-        if (spec.block && spec.count > internal.blockLimit)
+        if (plan.block && plan.count > internal.blockLimit)
             return "an internal " + mnemonic + " block holds at most " +
                    std::to_string(internal.blockLimit) + " elements";
     }
@@ -81,7 +81,7 @@ std::string GateDetail(const GateRun& gate) {
     if (!gate.parsed) return "";
     if (!gate.accepted) {
         if (!gate.notes.empty()) return gate.notes.front();
-        const std::string silent = SilentRefusal(gate.spec);
+        const std::string silent = SilentRefusal(gate.plan);
         if (gate.parseResult == 1)
             return "(the driver logged no reason" + (silent.empty() ? "" : ": " + silent) + ")";
         return "(the driver answered " + std::to_string(gate.parseResult) + ")";
@@ -92,7 +92,7 @@ std::string GateDetail(const GateRun& gate) {
         where += ", slot " + std::to_string(a.stationIndex) + " (channel " +
                  std::to_string(gate.channel) + ", equipment " + std::to_string(gate.equipment) +
                  ")";
-    if (!gate.spec.block) {
+    if (!gate.plan.block) {
         if (a.bitOrCyclicNumber != kNoBitOrCyclic)
             where += ", bit " + std::to_string(a.bitOrCyclicNumber);
         return where;
@@ -144,9 +144,9 @@ std::string AreaTaken(const GateRun& gate) {
     if (a.nextFreeWord > b.nextFreeWord) {
         // A float area starts on an even word: the gap before it is not the gate's.
         int32_t first = b.nextFreeWord;
-        if (gate.address.elementBits == 32 && gate.spec.count > 0 &&
-            a.nextFreeWord - 2 * gate.spec.count >= b.nextFreeWord)
-            first = a.nextFreeWord - 2 * gate.spec.count;
+        if (gate.address.elementBits == 32 && gate.plan.count > 0 &&
+            a.nextFreeWord - 2 * gate.plan.count >= b.nextFreeWord)
+            first = a.nextFreeWord - 2 * gate.plan.count;
         return Range("words", first, a.nextFreeWord - 1);
     }
     if (a.lowestUsedByte < b.lowestUsedByte)
@@ -157,11 +157,11 @@ std::string AreaTaken(const GateRun& gate) {
 std::vector<std::string> GateTableLines(const std::vector<GateRun>& gates) {
     size_t nameWidth = 4, addressWidth = 7, typeWidth = 4;
     for (const GateRun& g : gates) {
-        nameWidth = std::max(nameWidth, g.spec.name.size());
-        addressWidth = std::max(addressWidth, g.spec.address.size());
+        nameWidth = std::max(nameWidth, g.plan.name.size());
+        addressWidth = std::max(addressWidth, g.plan.address.size());
         const std::string type =
-            std::string(GateTypeName(g.spec.gateType)) +
-            (g.spec.block ? " x" + std::to_string(g.spec.count) : std::string());
+            std::string(GateTypeName(g.plan.gateType)) +
+            (g.plan.block ? " x" + std::to_string(g.plan.count) : std::string());
         typeWidth = std::max(typeWidth, type.size());
     }
     nameWidth = std::min<size_t>(nameWidth, 28);
@@ -171,12 +171,12 @@ std::vector<std::string> GateTableLines(const std::vector<GateRun>& gates) {
                     "  " + Pad("type", typeWidth) + "  result    detail");
     for (const GateRun& g : gates) {
         const std::string type =
-            std::string(GateTypeName(g.spec.gateType)) +
-            (g.spec.block ? " x" + std::to_string(g.spec.count) : std::string());
+            std::string(GateTypeName(g.plan.gateType)) +
+            (g.plan.block ? " x" + std::to_string(g.plan.count) : std::string());
         const char* result = !g.parsed ? "not parsed" : g.accepted ? "accepted  " : "REFUSED   ";
-        lines.push_back("  " + Pad(g.spec.name, nameWidth) + "  " +
-                        (g.spec.block ? "block   " : "single  ") +
-                        Pad(g.spec.address, addressWidth) + "  " + Pad(type, typeWidth) + "  " +
+        lines.push_back("  " + Pad(g.plan.name, nameWidth) + "  " +
+                        (g.plan.block ? "block   " : "single  ") +
+                        Pad(g.plan.address, addressWidth) + "  " + Pad(type, typeWidth) + "  " +
                         result + GateDetail(g));
         // Further lines the driver logged about the gate.
         const size_t first = g.accepted ? 0 : 1;
@@ -196,8 +196,8 @@ std::vector<std::string> PlanLines(const std::vector<GateRun>& gates, const Driv
     lines.push_back("refused gates: " +
                     (refused.empty() ? std::string("none") : std::to_string(refused.size())));
     for (const GateRun* g : refused) {
-        lines.push_back("  " + g->spec.name + " (line " + std::to_string(g->spec.line) + ", " +
-                        g->spec.address + ")");
+        lines.push_back("  " + g->plan.name + " (line " + std::to_string(g->plan.line) + ", " +
+                        g->plan.address + ")");
         if (g->notes.empty()) lines.push_back("    " + GateDetail(*g));
         for (const std::string& note : g->notes) lines.push_back("    " + note);
     }
@@ -260,7 +260,7 @@ std::vector<std::string> PlanLines(const std::vector<GateRun>& gates, const Driv
             line += " " + std::to_string(n);
             for (const GateRun& g : gates)
                 if (HasCyclic(g) && g.channel == channel && g.address.bitOrCyclicNumber == n)
-                    line += " (" + g.spec.name + ")";
+                    line += " (" + g.plan.name + ")";
         }
         if (channel >= 0 && channel < kCounterChannels) {
             const int32_t last = state->channelLastCyc[channel];
@@ -272,7 +272,7 @@ std::vector<std::string> PlanLines(const std::vector<GateRun>& gates, const Driv
     // Block gates that asked for a cyclic function and got none.
     std::vector<std::string> onDemand;
     for (const GateRun& g : gates)
-        if (g.accepted && g.spec.block && !HasCyclic(g)) onDemand.push_back(g.spec.name);
+        if (g.accepted && g.plan.block && !HasCyclic(g)) onDemand.push_back(g.plan.name);
     if (!onDemand.empty())
         lines.push_back("  block gates read on demand (no cyclic function): " +
                         JoinNames(onDemand));
@@ -290,7 +290,7 @@ std::vector<std::string> PlanLines(const std::vector<GateRun>& gates, const Driv
         if (e.channel == kFreeStation && e.equipment == kFreeStation) continue;
         std::vector<std::string> names;
         for (const GateRun& g : gates)
-            if (g.accepted && g.address.stationIndex == slot) names.push_back(g.spec.name);
+            if (g.accepted && g.address.stationIndex == slot) names.push_back(g.plan.name);
         std::snprintf(text, sizeof text, "  slot %3d  channel %2u  equipment %3u  ", slot,
                       static_cast<unsigned>(e.channel), static_cast<unsigned>(e.equipment));
         lines.push_back(text + (names.empty()
@@ -345,7 +345,7 @@ std::vector<std::string> SummaryLines(const std::vector<GateRun>& gates, const R
             continue;
         }
         ++accepted;
-        (g.spec.block ? blocks : singles) += 1;
+        (g.plan.block ? blocks : singles) += 1;
         if (HasCyclic(g)) {
             cyclic[g.channel].push_back(g.address.bitOrCyclicNumber);
             ++cyclicCount;

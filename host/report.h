@@ -23,7 +23,7 @@ struct DatabaseMarks {
 
 // A gate as the run knows it: the declaration and what the driver made of it.
 struct GateRun {
-    GateSpec spec;
+    GateSpec plan;
     bool parsed = false;
     int32_t parseResult = 0;
     bool accepted = false;

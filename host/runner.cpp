@@ -360,15 +360,15 @@ bool Runner::ColdStart() {
 void Runner::ParseGates() {
     // Block gates first: the first single gate ends the creation of cyclic
     // functions until the next cold start.
-    for (const GateSpec& spec : scenario_.gates) {
+    for (const GateSpec& plan : scenario_.gates) {
         Gate gate;
-        gate.run.spec = spec;
+        gate.run.plan = plan;
         gates_.push_back(gate);
     }
     for (Gate& gate : gates_)
-        if (gate.run.spec.block) ParseGate(gate);
+        if (gate.run.plan.block) ParseGate(gate);
     for (Gate& gate : gates_)
-        if (!gate.run.spec.block) ParseGate(gate);
+        if (!gate.run.plan.block) ParseGate(gate);
     Say("");
     Say("gates (block gates parsed first):");
     for (const std::string& line : GateTableLines(Runs())) Say(line);
@@ -377,18 +377,18 @@ void Runner::ParseGates() {
 
 void Runner::ParseGate(Gate& gate) {
     GateRun& run = gate.run;
-    const GateSpec& spec = run.spec;
+    const GateSpec& plan = run.plan;
     ParseBlock block{};
-    block.addressText = spec.address.c_str();
-    block.gateType = spec.gateType;
-    block.elementCount = spec.count;
+    block.addressText = plan.address.c_str();
+    block.gateType = plan.gateType;
+    block.elementCount = plan.count;
     const DriverState* state = driver_.state();
     if (state != nullptr) {
         run.marksKnown = true;
         run.before = {state->nextFreeBit, state->nextFreeWord, state->lowestUsedByte};
     }
     Drain();
-    run.parseResult = driver_.Call(spec.block ? kBlockParse : kSingleParse, &block);
+    run.parseResult = driver_.Call(plan.block ? kBlockParse : kSingleParse, &block);
     run.parsed = true;
     run.accepted = run.parseResult == 0;
     run.address = block.address;
@@ -412,18 +412,18 @@ void Runner::ParseGate(Gate& gate) {
         run.channel = state->stations[a.stationIndex].channel;
         run.equipment = state->stations[a.stationIndex].equipment;
     }
-    if (spec.block) {
+    if (plan.block) {
         if (a.elementBits != 1 && a.elementBits != 8 && a.elementBits != 16 &&
             a.elementBits != 32) {
             run.accepted = false;
             run.notes.insert(run.notes.begin(), "(the driver accepted it with element size " +
                                                     std::to_string(a.elementBits) +
                                                     ", which no block can have)");
-            Error("gate " + spec.name + ": the driver's record has element size " +
+            Error("gate " + plan.name + ": the driver's record has element size " +
                   std::to_string(a.elementBits));
             return;
         }
-        gate.valueBytes = BlockValueBytes(a.elementBits, spec.count);
+        gate.valueBytes = BlockValueBytes(a.elementBits, plan.count);
     } else {
         gate.valueBytes = kSingleValueBytes;
     }
@@ -524,12 +524,12 @@ void Runner::ReadAll() {
 void Runner::ReadGate(Gate& gate) {
     GateRun& run = gate.run;
     GateTransfer transfer{};
-    transfer.tagName = run.spec.name.c_str();
+    transfer.tagName = run.plan.name.c_str();
     transfer.address = run.address;
-    transfer.gateType = run.spec.gateType;
-    transfer.count = run.spec.count;
+    transfer.gateType = run.plan.gateType;
+    transfer.count = run.plan.count;
     transfer.value = gate.buffer.data();
-    const int32_t rc = driver_.Call(run.spec.block ? kBlockRead : kSingleRead, &transfer);
+    const int32_t rc = driver_.Call(run.plan.block ? kBlockRead : kSingleRead, &transfer);
     ++run.reads;
     run.lastResult = rc;
     totals_.reads.Add(rc);
@@ -539,11 +539,11 @@ void Runner::ReadGate(Gate& gate) {
         ++run.readFailures;
     if (std::memcmp(&transfer.address, &run.address, sizeof run.address) != 0 &&
         !gate.overrunReported) {
-        Error("gate " + run.spec.name + ": the read changed the gate's address record");
+        Error("gate " + run.plan.name + ": the read changed the gate's address record");
         gate.overrunReported = true;
     }
     if (!GuardIntact(gate.buffer.data() + gate.valueBytes) && !gate.overrunReported) {
-        Error("gate " + run.spec.name + ": the driver wrote beyond the gate's " +
+        Error("gate " + run.plan.name + ": the driver wrote beyond the gate's " +
               std::to_string(gate.valueBytes) + "-byte value buffer");
         gate.overrunReported = true;
         FillGuard(gate.buffer.data() + gate.valueBytes);
@@ -555,35 +555,35 @@ void Runner::WriteStep(const Step& step) {
     Gate& gate = gates_[static_cast<size_t>(index)];
     GateRun& run = gate.run;
     if (!run.accepted) {
-        Say("         skipped: the gate " + run.spec.name + " was refused");
+        Say("         skipped: the gate " + run.plan.name + " was refused");
         ++totals_.writesSkipped;
         return;
     }
     std::vector<uint8_t> buffer(std::max(gate.valueBytes, kSingleValueBytes) + kGuardBytes, 0);
     std::string problem;
     const bool encoded =
-        run.spec.block
-            ? EncodeBlockValues(step.values, run.address.elementBits, run.spec.gateType,
+        run.plan.block
+            ? EncodeBlockValues(step.values, run.address.elementBits, run.plan.gateType,
                                 buffer.data(), &problem)
-            : EncodeSingleValue(step.values[0], run.spec.gateType, buffer.data(), &problem);
+            : EncodeSingleValue(step.values[0], run.plan.gateType, buffer.data(), &problem);
     if (!encoded) {
-        Error(Where(step.line) + ": write " + run.spec.name + ": " + problem);
+        Error(Where(step.line) + ": write " + run.plan.name + ": " + problem);
         return;
     }
     FillGuard(buffer.data() + gate.valueBytes);
     GateTransfer transfer{};
-    transfer.tagName = run.spec.name.c_str();
+    transfer.tagName = run.plan.name.c_str();
     transfer.address = run.address;
-    transfer.gateType = run.spec.gateType;
-    transfer.count = run.spec.count;
+    transfer.gateType = run.plan.gateType;
+    transfer.count = run.plan.count;
     transfer.value = buffer.data();
-    const int32_t rc = driver_.Call(run.spec.block ? kBlockWrite : kSingleWrite, &transfer);
+    const int32_t rc = driver_.Call(run.plan.block ? kBlockWrite : kSingleWrite, &transfer);
     totals_.writes.Add(rc);
     Drain();
-    Say("         write " + run.spec.name + " -> " + std::to_string(rc) +
+    Say("         write " + run.plan.name + " -> " + std::to_string(rc) +
         (rc == 0 ? " (written)" : " (not written)"));
     if (!GuardIntact(buffer.data() + gate.valueBytes))
-        Error("gate " + run.spec.name + ": the write went beyond the gate's " +
+        Error("gate " + run.plan.name + ": the write went beyond the gate's " +
               std::to_string(gate.valueBytes) + "-byte value buffer");
 }
 
@@ -651,9 +651,9 @@ void Runner::PrintSummary() {
 std::vector<std::string> Runner::ValueTable(const std::string& heading) {
     size_t nameWidth = 4, addressWidth = 7;
     for (const Gate& g : gates_) {
-        nameWidth = std::max(nameWidth, g.run.spec.name.size());
+        nameWidth = std::max(nameWidth, g.run.plan.name.size());
         const std::string address =
-            g.run.spec.address + (g.run.spec.block ? " x" + std::to_string(g.run.spec.count) : "");
+            g.run.plan.address + (g.run.plan.block ? " x" + std::to_string(g.run.plan.count) : "");
         addressWidth = std::max(addressWidth, address.size());
     }
     nameWidth = std::min<size_t>(nameWidth, 24);
@@ -666,9 +666,9 @@ std::vector<std::string> Runner::ValueTable(const std::string& heading) {
         const GateRun& run = g.run;
         if (!run.accepted) continue;
         const std::string address =
-            run.spec.address + (run.spec.block ? " x" + std::to_string(run.spec.count) : "");
+            run.plan.address + (run.plan.block ? " x" + std::to_string(run.plan.count) : "");
         std::string cyclic;
-        if (run.spec.block) {
+        if (run.plan.block) {
             const int32_t number = run.address.bitOrCyclicNumber;
             if (number == kNoBitOrCyclic) {
                 cyclic = "on demand";
@@ -682,18 +682,18 @@ std::vector<std::string> Runner::ValueTable(const std::string& heading) {
         }
         std::string value = "-";
         if (run.hasValue) {
-            if (run.spec.block) {
+            if (run.plan.block) {
                 value.clear();
                 for (const std::string& v :
-                     FormatBlockValues(g.buffer.data(), run.address.elementBits, run.spec.count,
-                                       run.spec.gateType))
+                     FormatBlockValues(g.buffer.data(), run.address.elementBits, run.plan.count,
+                                       run.plan.gateType))
                     value += (value.empty() ? "" : " ") + v;
             } else {
-                value = FormatSingleValue(g.buffer.data(), run.spec.gateType);
+                value = FormatSingleValue(g.buffer.data(), run.plan.gateType);
             }
         }
         const std::string rc = run.lastResult < 0 ? "-" : std::to_string(run.lastResult);
-        lines.push_back("  " + Pad(run.spec.name, nameWidth) + "  " + Pad(address, addressWidth) +
+        lines.push_back("  " + Pad(run.plan.name, nameWidth) + "  " + Pad(address, addressWidth) +
                         "  " + PadLeft(rc, 2) + "  " + PadLeft(std::to_string(run.reads), 5) +
                         "  " + PadLeft(std::to_string(run.readFailures), 4) + "  " +
                         Pad(cyclic, 11) + "  " + value);

@@ -132,8 +132,8 @@ TEST(Reports, DatabaseLeftFollowsTheAllocationRules) {
 
 TEST(Reports, AreaTakenByABlockParse) {
     GateRun gate;
-    gate.spec.block = true;
-    gate.spec.count = 3;
+    gate.plan.block = true;
+    gate.plan.count = 3;
     gate.marksKnown = true;
     gate.address.elementBits = 32;
     gate.before.nextFreeWord = 21;
@@ -153,7 +153,7 @@ TEST(Reports, AreaTakenByABlockParse) {
 TEST(Reports, SummaryCountsResultsAndProblems) {
     std::vector<GateRun> gates(3);
     for (GateRun& g : gates) g.parsed = g.accepted = true;
-    gates[0].spec.block = true;
+    gates[0].plan.block = true;
     gates[0].channel = 2;
     gates[0].address.bitOrCyclicNumber = 1;
     gates[2].accepted = false;
@@ -211,9 +211,9 @@ TEST(Reports, PlanListsRegistryPerChannelAndStationSlots) {
     state.lowestUsedByte = 13990;
 
     std::vector<GateRun> gates(3);
-    gates[0].spec = {"Levels", true, "2_7_W_0_S200", 0, 6, 3};
-    gates[1].spec = {"Level", false, "2_7_W_0", 0, 1, 4};
-    gates[2].spec = {"Typo", false, "2_7_WW_0", 0, 1, 5};
+    gates[0].plan = {"Levels", true, "2_7_W_0_S200", 0, 6, 3};
+    gates[1].plan = {"Level", false, "2_7_W_0", 0, 1, 4};
+    gates[2].plan = {"Typo", false, "2_7_WW_0", 0, 1, 5};
     for (GateRun& g : gates) g.parsed = g.accepted = true;
     gates[0].channel = 2;
     gates[0].address.bitOrCyclicNumber = 2;
@@ -273,7 +273,7 @@ TEST(Reports, SilentRefusalsAreExplainedFromTheAddress) {
     };
     for (const Case& c : cases) {
         GateRun gate;
-        gate.spec = {"G", c.block, c.address, 0, c.count, 1};
+        gate.plan = {"G", c.block, c.address, 0, c.count, 1};
         gate.parsed = true;
         gate.parseResult = 1;
         const std::vector<std::string> lines = GateTableLines({gate});
@@ -284,7 +284,7 @@ TEST(Reports, SilentRefusalsAreExplainedFromTheAddress) {
             << lines[1];
     }
     GateRun answered;
-    answered.spec = {"G", false, "0_1_W_0", 0, 1, 1};
+    answered.plan = {"G", false, "0_1_W_0", 0, 1, 1};
     answered.parsed = true;
     answered.parseResult = 2;
     EXPECT_NE(std::string::npos, GateTableLines({answered})[1].find("(the driver answered 2)"));
