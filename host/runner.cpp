@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "address/parse_block.h"
+#include "entry/function_codes.h"
 #include "exchange/gate_transfer.h"
 #include "host/values.h"
 #include "standins/korvex/korvex_control.h"
@@ -17,14 +18,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint32_t kColdStart = 1;
-constexpr uint32_t kSingleParse = 3;
-constexpr uint32_t kBlockParse = 4;
-constexpr uint32_t kSingleRead = 5;
-constexpr uint32_t kBlockRead = 6;
-constexpr uint32_t kSingleWrite = 7;
-constexpr uint32_t kBlockWrite = 10;
-constexpr uint32_t kEndQun = 11;
+using namespace function_code;
 
 // The supervisor thread polls every 500 ms; this leaves room for a loaded machine.
 constexpr auto kShutdownWait = std::chrono::seconds(5);

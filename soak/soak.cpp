@@ -29,6 +29,7 @@
 
 #include "address/parse_block.h"
 #include "entry/driver_state.h"
+#include "entry/function_codes.h"
 #include "entry/qun_info.h"
 #include "entry/request.h"
 #include "exchange/gate_transfer.h"
@@ -40,14 +41,7 @@ namespace {
 using Entry = int32_t(__cdecl*)(QunRequest*);
 using Clock = std::chrono::steady_clock;
 
-constexpr uint32_t kColdStart = 1;
-constexpr uint32_t kSingleParse = 3;
-constexpr uint32_t kBlockParse = 4;
-constexpr uint32_t kSingleRead = 5;
-constexpr uint32_t kBlockRead = 6;
-constexpr uint32_t kSingleWrite = 7;
-constexpr uint32_t kBlockWrite = 10;
-constexpr uint32_t kEndQun = 11;
+using namespace function_code;
 constexpr uint32_t kGetInfo = 14;
 
 constexpr int32_t kGateTypeWord = 2;
