@@ -1,7 +1,8 @@
 // DriverState: the one state block of a driver instance.
 //
-// The host allocates it with the size GetQunInfo reports (2796 bytes) and passes
-// it in every request. Only the driver reads or writes its fields.
+// The host allocates it with the size GetQunInfo reports (2796 bytes on the
+// 32-bit target) and passes it in every request. Only the driver reads or
+// writes its fields.
 #pragma once
 
 #include <cstddef>
@@ -19,7 +20,7 @@ struct StationEntry {
 constexpr int kStationCount = 256;
 constexpr uint8_t kFreeStation = 0xFF;
 constexpr int kCardBufferSize = 1024;
-constexpr int kCounterChannels = 31;       // per-channel tables cover channels 0 to 30
+constexpr int kCounterChannels = 31;        // per-channel tables cover channels 0 to 30
 constexpr int kRegistryChannelPlaces = 32;  // places in cyclicChannel
 constexpr int kRegistryNumberPlaces = 256;  // places in cyclicNumber
 constexpr int kStoppedPlaces = 256;
@@ -53,10 +54,15 @@ struct DriverState {
     uint16_t mirrorAddress;                         // database address of the write's mirror
 };
 
-constexpr uint32_t kDriverStateSize = 2796;
+// The size GetQunInfo reports, so the size the host allocates: always the
+// record's own size. On the 32-bit target that is the host's 2796 bytes; a
+// native build has wider handles and reports its wider block, because a host
+// that allocates what is reported must never get a block shorter than the
+// fields the driver writes.
+constexpr uint32_t kDriverStateSize = sizeof(DriverState);
 
 #if defined(_WIN32) && defined(__i386__)
-static_assert(sizeof(DriverState) == kDriverStateSize, "DriverState is 2796 bytes");
+static_assert(kDriverStateSize == 2796, "DriverState is 2796 bytes");
 static_assert(offsetof(DriverState, cardOpen) == 0, "");
 static_assert(offsetof(DriverState, stations) == 1, "");
 static_assert(offsetof(DriverState, cardBuffer) == 513, "");

@@ -1,15 +1,17 @@
 // The operating-system layer on POSIX systems, for native builds of the driver
-// (sanitizers, fuzzing). Thread and semaphore objects come from fixed pools,
-// the way a kernel keeps its objects, so the driver's requests never reach the
-// C heap.
+// (the native module, sanitizers, fuzzing). Thread and semaphore objects come
+// from pools, the way a kernel keeps its objects, so the driver's requests
+// never reach the C heap.
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
+#include <new>
 
 #include "platform/os.h"
 
@@ -41,17 +43,59 @@ struct Thread {
     pthread_t thread{};
 };
 
-constexpr int kPoolSize = 64;
-Semaphore semaphores[kPoolSize];
-Thread threads[kPoolSize];
+// Objects come from pools of blocks of kBlockObjects. A pool starts with one
+// block in static storage and grows by blocks mapped straight from the system
+// when every object is taken: the driver never closes the semaphore of a cold
+// start (as on Windows, the handle stays), so a host that cold-starts an
+// instance again and again needs one more each time. Blocks are never
+// returned; an object whose handle is closed is used again.
+constexpr int kBlockObjects = 64;
 
 template <typename Object>
-Object* Take(Object (&pool)[kPoolSize]) {
-    for (Object& object : pool) {
+struct Block {
+    Object objects[kBlockObjects];
+    std::atomic<Block*> next{nullptr};
+};
+
+template <typename Object>
+struct Pool {
+    Block<Object> first;
+};
+
+Pool<Semaphore> semaphores;
+Pool<Thread> threads;
+
+template <typename Object>
+Object* TakeFrom(Block<Object>& block) {
+    for (Object& object : block.objects) {
         bool expected = false;
         if (object.used.compare_exchange_strong(expected, true)) return &object;
     }
     return nullptr;
+}
+
+template <typename Object>
+Object* Take(Pool<Object>& pool) {
+    Block<Object>* block = &pool.first;
+    for (;;) {
+        if (Object* object = TakeFrom(*block)) return object;
+        Block<Object>* next = block->next.load(std::memory_order_acquire);
+        if (next == nullptr) {
+            void* memory = mmap(nullptr, sizeof(Block<Object>), PROT_READ | PROT_WRITE,
+                                MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (memory == MAP_FAILED) return nullptr;
+            Block<Object>* grown = new (memory) Block<Object>;
+            // Another thread may have grown the pool meanwhile: then its block
+            // is used and this one is given back.
+            if (block->next.compare_exchange_strong(next, grown, std::memory_order_acq_rel)) {
+                next = grown;
+            } else {
+                grown->~Block<Object>();
+                munmap(memory, sizeof(Block<Object>));
+            }
+        }
+        block = next;
+    }
 }
 
 bool IsKind(Handle handle, Kind kind) {

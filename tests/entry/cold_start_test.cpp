@@ -280,6 +280,34 @@ TEST_F(ColdStartTest, ASecondColdStartResetsTheTablesAndStartsASecondSupervisor)
     EXPECT_EQ(CountLog("RIREVI Thread: Closing the handle"), 2);
 }
 
+// A host may cold-start an instance any number of times in one process; each
+// start keeps its semaphore (the driver never closes it), and a hundred
+// supervisors may run at once before the host's shut-down message.
+TEST_F(ColdStartTest, HundredsOfColdStartsEachStartTheirSupervisor) {
+    FILE* file = std::fopen("qunDOZ77.INT", "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs("CLEAR OFF\n", file);
+    std::fclose(file);
+    constexpr int kCycles = 300;
+    constexpr int kBatch = 100;
+    for (int cycle = 1; cycle <= kCycles; ++cycle) {
+        ASSERT_EQ(StartDriver(1, 10), 0);
+        ASSERT_EQ(state().cardOpen, 1) << cycle;
+        ASSERT_NE(state().initSemaphore, nullptr) << cycle;
+        ASSERT_NE(state().supervisorThread, nullptr) << "cold start " << cycle;
+        ASSERT_EQ(Call(11, nullptr), 0);
+        if (cycle % kBatch == 0) {
+            ASSERT_TRUE(WaitUntil([cycle] { return KvxRequestedClientCount() >= cycle; }, 20000));
+            EndSupervisors(started_);
+            started_ = 0;
+            ApcJournalClear();
+            KvxLogClear();
+        }
+    }
+    EXPECT_EQ(KvxCallCount(KVX_RMCLIENT), kCycles);
+    std::remove("qunDOZ77.INT");
+}
+
 TEST_F(ColdStartTest, APassiveBackupStopsTheFirstBlockGatesCyclicFunctionWhenItIsCreated) {
     KvxSetStationConfig(0x1);
     KvxSetBackupMode(1);

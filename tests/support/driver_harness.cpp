@@ -1,11 +1,12 @@
 #include "tests/support/driver_harness.h"
 
+#include <algorithm>
 #include <ostream>
 
-#include "tests/support/module_loader.h"
-
+#include "entry/qun_info.h"
 #include "standins/applicom/applicom_control.h"
 #include "standins/korvex/korvex_control.h"
+#include "tests/support/module_loader.h"
 
 namespace qun_test {
 
@@ -74,15 +75,28 @@ bool HasLog(int32_t level, const std::string& text) {
 
 void DriverTest::SetUp() {
     ASSERT_NE(LoadQunMain(), nullptr) << "the driver module could not be loaded";
+    // The block has exactly the size the driver reports, as the host allocates
+    // it, and guard bytes after it catch a driver writing past its end.
+    QunInfo info{};
+    QunRequest ask{};
+    ask.functionCode = 14;
+    ask.parameters = &info;
+    ASSERT_EQ(CallQunMain(&ask), 0);
+    ASSERT_EQ(info.stateSize, sizeof(DriverState));
     KvxReset();
     ApcReset();
-    stateBytes_.assign(sizeof(DriverState), 0xA5);
+    stateBytes_.assign(info.stateSize + kStateGuardBytes, kStateGuardByte);
+    std::fill(stateBytes_.begin(), stateBytes_.end() - kStateGuardBytes, 0xA5);
     request_ = QunRequest{};
     request_.state = &state();
     request_.instance = instance_;
 }
 
-void DriverTest::TearDown() {}
+void DriverTest::TearDown() {
+    for (size_t i = stateBytes_.size() - kStateGuardBytes; i < stateBytes_.size(); ++i)
+        ASSERT_EQ(stateBytes_[i], kStateGuardByte)
+            << "the driver wrote past its state block, at byte " << i;
+}
 
 int32_t DriverTest::Call(uint32_t functionCode, void* parameters) {
     request_.state = &state();

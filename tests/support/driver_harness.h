@@ -51,13 +51,16 @@ protected:
     // Calls QunMain of the DLL with the given function code and parameter block.
     int32_t Call(uint32_t functionCode, void* parameters);
 
-    // The state block as the host allocates it (2796 bytes, any content).
+    // The state block as the host allocates it (the size GetQunInfo reports,
+    // any content), followed by guard bytes that TearDown checks.
     DriverState& state() { return *reinterpret_cast<DriverState*>(stateBytes_.data()); }
 
     QunRequest request_{};
     uint32_t instance_ = 1;
 
 private:
+    static constexpr size_t kStateGuardBytes = 32;
+    static constexpr uint8_t kStateGuardByte = 0x3C;
     std::vector<uint8_t> stateBytes_;
 };
 
