@@ -1,11 +1,15 @@
-# A native build of everything but the browse dialog, for sanitizers and
-# fuzzing. Record layouts are checked on the 32-bit target only; the code paths
-# are the same.
+# A native build of everything but the browse dialog: the driver module
+# libMORDALIX.so, the stand-ins, the host program, the soak and the benchmark,
+# and the test programs, optionally under sanitizers or for fuzzing. Record
+# layouts are checked on the 32-bit target only; the code paths are the same.
 set(QUN_STATIC_RUNTIME "")
 set(QUN_SANITIZE "" CACHE STRING "Sanitizers: address (with undefined behaviour) or thread")
 option(QUN_FUZZ "Build the fuzz targets (needs clang)" OFF)
 
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+# Modules find the libraries beside them, wherever the folder is (as a DLL's
+# imports are found beside it): run paths are $ORIGIN, not the build folder.
+set(CMAKE_BUILD_RPATH_USE_ORIGIN ON)
 set(THREADS_PREFER_PTHREAD_FLAG ON)
 find_package(Threads REQUIRED)
 link_libraries(Threads::Threads ${CMAKE_DL_LIBS})

@@ -9,7 +9,9 @@
 
 #include "browse/browse_address.h"
 
-int BrowseCommand(int32_t(__cdecl* qunMain)(QunRequest*)) {
+const char* BrowseUnavailableReason() { return nullptr; }
+
+int BrowseCommand(int32_t(QUN_CDECL* qunMain)(QunRequest*)) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
 

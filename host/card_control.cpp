@@ -1,17 +1,14 @@
 #include "host/card_control.h"
 
-#include <windows.h>
+#include "host/platform/system.h"
 
 namespace qunhost {
 
 namespace {
 
 template <typename Function>
-void Find(HMODULE module, const char* name, Function* function) {
-    *function =
-        module == nullptr
-            ? nullptr
-            : reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+void Find(void* module, const char* name, Function* function) {
+    *function = reinterpret_cast<Function>(sys::FindFunction(module, name));
 }
 
 }  // namespace
@@ -32,7 +29,7 @@ void Find(HMODULE module, const char* name, Function* function) {
     X(journalClear, "ApcJournalClear")
 
 void CardControl::Resolve() {
-    HMODULE module = GetModuleHandleA("APPLICOM.dll");
+    void* module = sys::LoadedModule(sys::kCardLibraryName);
 #define QUNHOST_FIND(field, name) Find(module, name, &field);
     QUNHOST_CARD_FUNCTIONS(QUNHOST_FIND)
 #undef QUNHOST_FIND

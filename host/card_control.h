@@ -1,5 +1,5 @@
-// The simulated card's control functions, found at run time in the
-// APPLICOM.dll that the driver loaded.
+// The simulated card's control functions, found at run time in the card
+// library that the driver loaded (APPLICOM.dll, natively libAPPLICOM.so).
 //
 // The host program does not link them: with a card library that is not the
 // simulated card (or an older one) it still runs every scenario that needs

@@ -1,61 +1,30 @@
 #include "host/driver.h"
 
-#include <windows.h>
-
 #include <cstring>
+
+#include "host/platform/system.h"
 
 namespace qunhost {
 
-std::string DefaultDriverPath() {
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder;
-    if (n > 0 && n < sizeof path) {
-        folder.assign(path, n);
-        const size_t slash = folder.find_last_of("\\/");
-        folder = slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
-    }
-    return folder + "MORDALIX.DLL";
-}
-
-std::string SystemErrorText(unsigned long code) {
-    char* text = nullptr;
-    const DWORD n = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message = n > 0 && text != nullptr ? std::string(text, n) : std::string();
-    if (text != nullptr) LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                message.back() == ' ' || message.back() == '.'))
-        message.pop_back();
-    if (message.empty()) message = "system error";
-    return message + " (error " + std::to_string(code) + ")";
-}
+std::string DefaultDriverPath() { return sys::ProgramFolder() + sys::kDriverFileName; }
 
 bool Driver::Load(const std::string& path, std::string* error) {
-    char full[MAX_PATH];
-    const DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
-    path_ = n > 0 && n < sizeof full ? std::string(full, n) : path;
-    const DWORD attributes = GetFileAttributesA(path_.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        *error = "the driver " + path_ + " cannot be loaded: " + SystemErrorText(GetLastError());
-        return false;
-    }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    path_ = sys::FullPath(path);
+    if (sys::IsFolder(path_)) {
         *error = "the driver " + path_ + " is a folder, not a module";
         return false;
     }
-    // Stop the system from showing its own dialog for a module that fails.
-    const UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    HMODULE module = LoadLibraryExA(path_.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    const DWORD code = GetLastError();
-    SetErrorMode(oldMode);
+    std::string reason;
+    void* module = sys::LoadModule(path_, &reason);
     if (module == nullptr) {
-        *error = "the driver " + path_ + " cannot be loaded: " + SystemErrorText(code) +
-                 " (is it a 32-bit module, and are KORVEX.dll and APPLICOM.dll beside it?)";
+        *error = "the driver " + path_ + " cannot be loaded: " + reason;
+        if (sys::Exists(path_))
+            *error += std::string(
+                " (is it a module for this system, and are the host and card "
+                "libraries beside it?)");
         return false;
     }
-    entry_ = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module, "QunMain")));
+    entry_ = reinterpret_cast<Entry>(sys::FindFunction(module, "QunMain"));
     if (entry_ == nullptr) {
         *error = "the driver " + path_ + " has no export QunMain";
         return false;

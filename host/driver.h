@@ -1,5 +1,6 @@
-// The driver module as the host sees it: MORDALIX.DLL loaded by path, its one
-// export QunMain, and the state block that the host allocates for it.
+// The driver module as the host sees it: MORDALIX.DLL (natively
+// libMORDALIX.so) loaded by path, its one export QunMain, and the state block
+// that the host allocates for it.
 #pragma once
 
 #include <cstdint>
@@ -9,14 +10,12 @@
 #include "entry/driver_state.h"
 #include "entry/qun_info.h"
 #include "entry/request.h"
+#include "platform/abi.h"
 
 namespace qunhost {
 
-// The driver module's file beside qunhost.exe.
+// The driver module's file beside the host program.
 std::string DefaultDriverPath();
-
-// Messages of the system for an error code, without the trailing line feed.
-std::string SystemErrorText(unsigned long code);
 
 class Driver {
 public:
@@ -45,7 +44,7 @@ public:
     // Whether the driver has written beyond the end of its state block.
     bool StateOverrun() const;
 
-    using Entry = int32_t(__cdecl*)(QunRequest*);
+    using Entry = int32_t(QUN_CDECL*)(QunRequest*);
     // QunMain itself, for commands that build their own requests.
     Entry entry() const { return entry_; }
 

@@ -1,7 +1,6 @@
-// qunhost: loads MORDALIX.DLL the way the Korvex host does, talks to it
-// through QunMain only, and runs a scenario file against it.
-#include <windows.h>
-
+// qunhost: loads MORDALIX.DLL (natively libMORDALIX.so) the way the Korvex
+// host does, talks to it through QunMain only, and runs a scenario file
+// against it.
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -15,6 +14,7 @@
 #include "host/cp437.h"
 #include "host/driver.h"
 #include "host/options.h"
+#include "host/platform/system.h"
 #include "host/runner.h"
 #include "host/scenario.h"
 #include "host/screen.h"
@@ -23,15 +23,9 @@ namespace {
 
 using namespace qunhost;
 
-std::atomic<bool> g_interrupted{false};
-
 // Ctrl+C ends the time line early; the driver is still shut down and ended,
 // and the summary printed. A second Ctrl+C ends the program at once.
-BOOL WINAPI OnConsoleControl(DWORD type) {
-    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-    if (g_interrupted.exchange(true)) return FALSE;
-    return TRUE;
-}
+std::atomic<bool> g_interrupted{false};
 
 bool ReadWholeFile(const std::string& path, std::string* text, std::string* error) {
     FILE* file = std::fopen(path.c_str(), "rb");
@@ -92,7 +86,7 @@ void PrintInfo(Screen& screen, const Driver& driver, const QunInfo& info, bool f
 }  // namespace
 
 int main(int argc, char** argv) {
-    PrepareStreams();
+    sys::PrepareStreams();
     std::vector<std::string> arguments(argv + 1, argv + argc);
     Options options;
     std::string error;
@@ -103,6 +97,10 @@ int main(int argc, char** argv) {
     if (options.help) {
         std::fputs(UsageText().c_str(), stdout);
         return 0;
+    }
+    if (options.browse && BrowseUnavailableReason() != nullptr) {
+        PrintError(BrowseUnavailableReason());
+        return 2;
     }
     Screen screen(options.plain);
 
@@ -166,7 +164,7 @@ int main(int argc, char** argv) {
                 " gates, " + std::to_string(scenario.timeline.size()) + " steps" +
                 (options.check ? " (check only: cold start and parsing)" : ""));
 
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    sys::CatchInterrupts(&g_interrupted);
     Runner runner(options, scenario, driver, card, screen, g_interrupted);
     return runner.Run();
 }

@@ -1,7 +1,5 @@
 #include "host/runner.h"
 
-#include <windows.h>
-
 #include <algorithm>
 #include <cstring>
 #include <thread>
@@ -9,6 +7,7 @@
 #include "address/parse_block.h"
 #include "entry/function_codes.h"
 #include "exchange/gate_transfer.h"
+#include "host/platform/system.h"
 #include "host/values.h"
 #include "standins/korvex/korvex_control.h"
 
@@ -115,16 +114,14 @@ int Runner::Run() {
     // The driver reads its initialisation file from the current folder: run
     // in the scenario's folder, where the file belongs.
     const std::string folder = FolderOf(scenario_.path);
-    if (!folder.empty() && !SetCurrentDirectoryA(folder.c_str())) {
-        PrintError("cannot enter the scenario's folder " + folder + ": " +
-                   SystemErrorText(GetLastError()));
+    std::string reason;
+    if (!folder.empty() && !sys::ChangeFolder(folder, &reason)) {
+        PrintError("cannot enter the scenario's folder " + folder + ": " + reason);
         return 2;
     }
-    char current[MAX_PATH];
-    const DWORD n = GetCurrentDirectoryA(sizeof current, current);
-    const std::string here = n > 0 && n < sizeof current ? std::string(current, n) : ".";
+    const std::string here = sys::CurrentFolder();
     const std::string initFile = InitFileName(scenario_.instance);
-    if (GetFileAttributesA(initFile.c_str()) != INVALID_FILE_ATTRIBUTES)
+    if (sys::Exists(initFile))
         Say("initialisation file " + initFile + " in " + here);
     else
         Say("initialisation file " + initFile + " not found in " + here +

@@ -1,15 +1,17 @@
 // Output of qunhost: scrolling lines, and on a terminal a live region (the
 // table of gate values) that is redrawn in place below them.
 //
-// When standard output is a console the live region is rewritten through the
-// console's cursor functions; a terminal behind the console (Wine's, or a
-// Windows terminal) receives them as ANSI escape sequences. Anywhere else
-// (a pipe, a file) there is no live region and every line is plain UTF-8
-// text ended by a line feed.
+// When standard output is a terminal the live region is rewritten in place
+// (through the console's cursor functions on Windows, whose terminal receives
+// them as ANSI escape sequences, and with ANSI escape sequences natively).
+// Anywhere else (a pipe, a file) there is no live region and every line is
+// plain UTF-8 text ended by a line feed.
 #pragma once
 
 #include <string>
 #include <vector>
+
+#include "host/platform/system.h"
 
 namespace qunhost {
 
@@ -23,7 +25,7 @@ public:
 
     // Whether the live region is available.
     bool live() const { return live_; }
-    // Columns of the console window (a wide default for plain output).
+    // Columns of the terminal's window (a wide default for plain output).
     int width() const;
 
     // One line of scrolling output (UTF-8, without its line feed). On a
@@ -39,19 +41,12 @@ public:
 
 private:
     void Erase();
-    void Write(const std::string& text);
 
-    bool console_ = false;
+    sys::Terminal terminal_;
     bool live_ = false;
-    void* handle_ = nullptr;
-    unsigned oldCodePage_ = 0;
     std::vector<std::string> liveLines_;
     int drawnLines_ = 0;
 };
-
-// Standard output and standard error that are not consoles end their lines
-// in a bare line feed. Called first thing, before anything is printed.
-void PrepareStreams();
 
 // An error message on standard error, as "qunhost: message".
 void PrintError(const std::string& message);

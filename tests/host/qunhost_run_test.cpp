@@ -1,8 +1,7 @@
-// qunhost.exe end to end: the example plant on the simulated card, check
+// The host program end to end: the example plant on the simulated card, check
 // mode, and the messages and exit status of bad input. The program runs as a
 // child process with its output in a pipe, as a CI log would see it.
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <fstream>
@@ -12,63 +11,17 @@
 #include <thread>
 #include <vector>
 
+#include "entry/driver_state.h"
+#include "host/browse_command.h"
+#include "tests/host/platform/child_process.h"
+
 namespace {
 
-struct Outcome {
-    DWORD exitCode = 0xFFFFFFFF;
-    std::string output;  // standard output and standard error together
-};
-
-std::string ProgramFolder() {
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder(path, n);
-    return folder.substr(0, folder.find_last_of("\\/") + 1);
-}
+using qunhost_test::Outcome;
+using qunhost_test::RunQunhost;
 
 std::string ExamplePath(const char* name) {
     return std::string(QUNHOST_SOURCE_DIR) + "/examples/plant/" + name;
-}
-
-Outcome RunQunhost(const std::string& arguments) {
-    Outcome outcome;
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return outcome;
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    std::string command = "\"" + ProgramFolder() + "qunhost.exe\" " + arguments;
-    PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE,
-                                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
-    CloseHandle(writeEnd);
-    if (!started) {
-        CloseHandle(readEnd);
-        outcome.output = "CreateProcess failed";
-        return outcome;
-    }
-    std::thread reader([&] {
-        char chunk[4096];
-        DWORD n = 0;
-        while (ReadFile(readEnd, chunk, sizeof chunk, &n, nullptr) && n > 0)
-            outcome.output.append(chunk, n);
-    });
-    // The example plant takes about twenty seconds; a hung program is ended.
-    if (WaitForSingleObject(process.hProcess, 180000) != WAIT_OBJECT_0) {
-        TerminateProcess(process.hProcess, 99);
-        WaitForSingleObject(process.hProcess, INFINITE);
-    }
-    GetExitCodeProcess(process.hProcess, &outcome.exitCode);
-    reader.join();
-    CloseHandle(readEnd);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return outcome;
 }
 
 bool Has(const std::string& output, const std::string& text) {
@@ -89,9 +42,9 @@ bool EndsWith(const std::string& text, const std::string& end) {
 }
 
 TEST(Qunhost, ExamplePlantRunsToItsSummary) {
-    const Outcome run = RunQunhost("--plain --table-every 0s \"" + ExamplePath("plant.scn") + "\"");
+    const Outcome run = RunQunhost({"--plain", "--table-every", "0s", ExamplePath("plant.scn")});
     const std::string& out = run.output;
-    EXPECT_EQ(0u, run.exitCode) << out;
+    EXPECT_EQ(0, run.exitCode) << out;
     // The closing summary.
     EXPECT_TRUE(
         Has(out, "\n  gates       20 declared: 20 accepted (8 block, 12 single), 0 refused\n"))
@@ -142,9 +95,9 @@ TEST(Qunhost, ExamplePlantRunsToItsSummary) {
 }
 
 TEST(Qunhost, CheckModeReportsThePlan) {
-    const Outcome run = RunQunhost("--check \"" + ExamplePath("plant.scn") + "\"");
+    const Outcome run = RunQunhost({"--check", ExamplePath("plant.scn")});
     const std::string& out = run.output;
-    EXPECT_EQ(0u, run.exitCode) << out;
+    EXPECT_EQ(0, run.exitCode) << out;
     const char* const expected[] = {
         "initialisation file qunDOZ01.INT in ",
         "settings after the cold start: card open, 2 read attempts, clearing on, first cyclic "
@@ -168,9 +121,9 @@ TEST(Qunhost, CheckModeReportsThePlan) {
 }
 
 TEST(Qunhost, CheckModeNamesEachRefusedGateWithTheDriversReason) {
-    const Outcome run = RunQunhost("--check \"" + ExamplePath("mistakes.scn") + "\"");
+    const Outcome run = RunQunhost({"--check", ExamplePath("mistakes.scn")});
     const std::string& out = run.output;
-    EXPECT_EQ(1u, run.exitCode) << out;
+    EXPECT_EQ(1, run.exitCode) << out;
     const char* const expected[] = {
         "initialisation file qunDOZ02.INT not found in ",
         "refused gates: 11\n",
@@ -205,9 +158,9 @@ TEST(Qunhost, FailedRequestsAndHostErrorsAreCountedAndExitWithOne) {
                                                      "read once\n"
                                                      "write Input 5\n"
                                                      "write Bits 1 0 2 1\n";
-    const Outcome run = RunQunhost("--plain -q --log faults.log faults.scn");
+    const Outcome run = RunQunhost({"--plain", "-q", "--log", "faults.log", "faults.scn"});
     const std::string& out = run.output;
-    EXPECT_EQ(1u, run.exitCode) << out;
+    EXPECT_EQ(1, run.exitCode) << out;
     const char* const expected[] = {
         "\n  gates       3 declared: 3 accepted (1 block, 2 single), 0 refused\n",
         // The scripted statuses fail all three attempts of the first read.
@@ -235,47 +188,62 @@ TEST(Qunhost, BadInputNamesFileAndLineAndExitsWithTwo) {
     struct Case {
         const char* file;  // written to the test's folder; null: none
         const char* contents;
-        const char* arguments;  // after the file name, or instead of it
-        const char* message;
+        std::vector<std::string> arguments;  // after the file name, or instead of it
+        std::string message;
     };
-    const Case cases[] = {
-        {nullptr, nullptr, "missing.scn",
+    std::vector<Case> cases = {
+        {nullptr,
+         nullptr,
+         {"missing.scn"},
          "qunhost: cannot open the scenario file missing.scn: No such file or directory\n"},
-        {"type.scn", "instance 1\n\nsingle Level 0_1_W_0 int17\n", "",
+        {"type.scn",
+         "instance 1\n\nsingle Level 0_1_W_0 int17\n",
+         {},
          "qunhost: type.scn:3: unknown gate type 'int17' (u16, s8, s16, float, u32, s32, "
          "digital, or a code 0 to 6)\n"},
-        {"statement.scn", "single Level 0_1_W_0 u16\nred every 1s for 2s\n", "",
+        {"statement.scn",
+         "single Level 0_1_W_0 u16\nred every 1s for 2s\n",
+         {},
          "qunhost: statement.scn:2: unknown statement 'red'\n"},
-        {"driver.scn", "single Level 0_1_W_0 u16\n", "--driver nowhere\\MORDALIX.DLL",
+        {"driver.scn",
+         "single Level 0_1_W_0 u16\n",
+         {"--driver", "nowhere\\MORDALIX.DLL"},
          "MORDALIX.DLL cannot be loaded: "},
-        {nullptr, nullptr, "--frobnicate", "qunhost: unknown option --frobnicate (see --help)\n"},
+        {nullptr, nullptr, {"--frobnicate"}, "qunhost: unknown option --frobnicate (see --help)\n"},
     };
+    // A build without the Windows dialog says so instead of browsing.
+    if (BrowseUnavailableReason() != nullptr)
+        cases.push_back({nullptr,
+                         nullptr,
+                         {"--browse"},
+                         std::string("qunhost: ") + BrowseUnavailableReason() + "\n"});
     for (const Case& c : cases) {
-        std::string arguments;
+        std::vector<std::string> arguments;
         if (c.file != nullptr) {
             std::ofstream(c.file, std::ios::binary) << c.contents;
-            arguments = std::string(c.file) + " ";
+            arguments.push_back(c.file);
         }
-        arguments += c.arguments;
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
         const Outcome run = RunQunhost(arguments);
-        EXPECT_EQ(2u, run.exitCode) << arguments << "\n" << run.output;
-        EXPECT_TRUE(Has(run.output, c.message)) << arguments << "\n" << run.output;
+        EXPECT_EQ(2, run.exitCode) << c.message << "\n" << run.output;
+        EXPECT_TRUE(Has(run.output, c.message)) << c.message << "\n" << run.output;
     }
 }
 
 TEST(Qunhost, InformationRecordWithTheBanner) {
-    const Outcome run = RunQunhost("--info");
-    EXPECT_EQ(0u, run.exitCode) << run.output;
-    const char* const expected[] = {
+    const Outcome run = RunQunhost({"--info"});
+    EXPECT_EQ(0, run.exitCode) << run.output;
+    const std::string expected[] = {
         "\u2554",
         "\u2551  RIREVI :  Applicom multi-protocol         (32-bit driver) \u2551\n",
         "record code      82\n",
         "maker            \"Applicom \"\n",
-        "state block      2796 bytes\n",
+        "state block      " + std::to_string(sizeof(DriverState)) + " bytes\n",
         "capabilities     0xC0023 (bits 0, 1, 5, 18, 19)\n",
         "bytes 22 to 27   left as the host put them\n",
     };
-    for (const char* text : expected) EXPECT_TRUE(Has(run.output, text)) << text << run.output;
+    for (const std::string& text : expected)
+        EXPECT_TRUE(Has(run.output, text)) << text << run.output;
 }
 
 }  // namespace
