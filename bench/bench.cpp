@@ -148,8 +148,8 @@ GateTransfer Gate(uint16_t type, int16_t byteness, uint32_t elementAddress, int3
                   int32_t count, int32_t stationIndex, void* value) {
     GateTransfer transfer{};
     transfer.tagName = "BENCH.TAG";
-    transfer.address = GateAddress{stationIndex, type, byteness, elementAddress, bitOrCyclic,
-                                   kMemoryTypes[type].elementBits};
+    transfer.address = GateAddress{stationIndex,   type,        byteness,
+                                   elementAddress, bitOrCyclic, kMemoryTypes[type].elementBits};
     transfer.count = count;
     transfer.value = value;
     return transfer;
@@ -209,13 +209,15 @@ std::vector<MixEntry> AddressMix() {
 }
 
 void PrintTable(const std::vector<Row>& rows, double addressesPerSecond, double coldStartMs) {
+    std::printf("Build: %s\n\n", qun_test::RuntimeDescription().c_str());
     std::printf("| Case | Request | Floor | Ratio |\n|---|---:|---:|---:|\n");
     for (const Row& row : rows)
         std::printf("| %s | %.0f ns | %.0f ns | %.2f |\n", row.name.c_str(), row.requestNs,
                     row.floorNs, row.requestNs / row.floorNs);
     std::printf("\n| Measurement | Result |\n|---|---:|\n");
-    std::printf("| Address strings parsed (10000 single and block gates, all types) | %.2f million/s |\n",
-                addressesPerSecond / 1e6);
+    std::printf(
+        "| Address strings parsed (10000 single and block gates, all types) | %.2f million/s |\n",
+        addressesPerSecond / 1e6);
     std::printf("| Cold start, clearing scan answered at once | %.2f ms |\n", coldStartMs);
 }
 

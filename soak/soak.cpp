@@ -1,4 +1,5 @@
-// soak: MORDALIX.DLL under load on the simulated card for a given time.
+// soak: the driver module (MORDALIX.DLL, natively libMORDALIX.so) under load
+// on the simulated card for a given time.
 //
 // Every card routine fails now and then with a random status, the station's
 // backup mode flips every few seconds, and the program reads and writes
@@ -13,8 +14,6 @@
 //
 // Exit status: 0 all checks passed, 1 a check failed, 2 bad options or setup,
 // 3 the driver stopped answering.
-#include <windows.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -33,12 +32,14 @@
 #include "entry/qun_info.h"
 #include "entry/request.h"
 #include "exchange/gate_transfer.h"
+#include "soak/platform/process.h"
 #include "standins/applicom/applicom_control.h"
 #include "standins/korvex/korvex_control.h"
 
 namespace {
 
-using Entry = int32_t(__cdecl*)(QunRequest*);
+using soak::Entry;
+using soak::PauseMs;
 using Clock = std::chrono::steady_clock;
 
 using namespace function_code;
@@ -51,29 +52,6 @@ constexpr int32_t kGateTypeDigital = 6;
 
 // The float pattern the driver writes as 0.
 constexpr uint32_t kRefusedFloat = 0x80800000u;
-
-// Handles the process holds. Wine answers GetProcessHandleCount with 0 (or
-// fails); then every handle value is tried with GetHandleInformation, which
-// succeeds exactly for the handles that are open. The other threads (the
-// supervisor, the card's cycle) hold short-lived handles now and then, so
-// the least of three counts is taken.
-DWORD HandleCount(bool* census) {
-    DWORD count = 0;
-    *census = false;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0) return count;
-    *census = true;
-    DWORD least = ~DWORD{0};
-    for (int sample = 0; sample < 3; ++sample) {
-        count = 0;
-        for (uintptr_t value = 4; value < 0x10000; value += 4) {
-            DWORD flags = 0;
-            if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
-        }
-        if (count < least) least = count;
-        Sleep(100);
-    }
-    return least;
-}
 
 struct Options {
     double seconds = 600;
@@ -161,9 +139,9 @@ private:
     std::vector<Gate> gates_;
     Figures figures_;
     int32_t mode_ = 0;
-    DWORD handlesStart_ = 0;  // before the load
-    DWORD handlesWarm_ = 0;   // after the first quarter of the run (at most 30 s)
-    bool census_ = false;
+    uint32_t handlesStart_ = 0;  // before the load
+    uint32_t handlesWarm_ = 0;   // after the first quarter of the run (at most 30 s)
+    std::string handlesCounted_;
     uint8_t value_[1100];
 };
 
@@ -266,8 +244,8 @@ bool Soak::Setup() {
     const int16_t statuses[] = {2, 3, 4, 35, 45, 70, -6, 46, 99, -1};
     ApcSetFailureRate(options_.rate, options_.seed, statuses,
                       static_cast<int32_t>(sizeof statuses / sizeof statuses[0]));
-    Sleep(1000);  // the supervisor settles
-    handlesStart_ = HandleCount(&census_);
+    PauseMs(1000);  // the supervisor settles
+    handlesStart_ = soak::OpenObjectCount(&handlesCounted_);
     return true;
 }
 
@@ -380,8 +358,7 @@ void Soak::Run() {
         figures_.logLines += static_cast<uint64_t>(KvxLogCount());
         KvxLogClear();
         if (!warmCounted && now >= warm) {
-            bool census = false;
-            handlesWarm_ = HandleCount(&census);
+            handlesWarm_ = soak::OpenObjectCount(&handlesCounted_);
             warmCounted = true;
         }
         if (now >= nextReport) {
@@ -402,9 +379,9 @@ int Soak::Finish() {
 
     // Passive, then active: the supervisor starts every function again.
     KvxSetBackupMode(1);
-    Sleep(1500);
+    PauseMs(1500);
     KvxSetBackupMode(0);
-    Sleep(1500);
+    PauseMs(1500);
     int expected = 0;
     int running = 0;
     for (const Gate& gate : gates_) {
@@ -419,16 +396,15 @@ int Soak::Finish() {
         }
     }
 
-    bool census = false;
-    const DWORD handlesEnd = HandleCount(&census);
+    const uint32_t handlesEnd = soak::OpenObjectCount(&handlesCounted_);
 
     // The host's shut-down ends the supervisor; then the driver's end.
     KvxPostShutdown();
-    for (int i = 0; i < 100 && KvxClientCount() != 0; ++i) Sleep(50);
+    for (int i = 0; i < 100 && KvxClientCount() != 0; ++i) PauseMs(50);
     const int32_t clientsLeft = KvxClientCount();
     Call(kEndQun, nullptr);
-    Sleep(200);
-    const DWORD handlesAfter = HandleCount(&census);
+    PauseMs(200);
+    const uint32_t handlesAfter = soak::OpenObjectCount(&handlesCounted_);
 
     std::printf("soak: calls %llu (reads %llu, %llu done; writes %llu, %llu done)\n",
                 static_cast<unsigned long long>(figures_.calls),
@@ -444,10 +420,11 @@ int Soak::Finish() {
                 static_cast<unsigned long long>(figures_.writesWrong));
     std::printf("soak: cyclic functions running %d of %d\n", running, expected);
     std::printf(
-        "soak: handles (%s) at start %lu, after warm-up %lu, at end %lu, after "
-        "shut-down %lu\n",
-        census_ ? "open handle values" : "GetProcessHandleCount", handlesStart_, handlesWarm_,
-        handlesEnd, handlesAfter);
+        "soak: handles (%s) at start %u, after warm-up %u, at end %u, after "
+        "shut-down %u\n",
+        handlesCounted_.c_str(), static_cast<unsigned>(handlesStart_),
+        static_cast<unsigned>(handlesWarm_), static_cast<unsigned>(handlesEnd),
+        static_cast<unsigned>(handlesAfter));
 
     if (figures_.writesWrong != 0 || figures_.writesChecked != figures_.writesDone) ++failures;
     if (running != expected || expected == 0) ++failures;
@@ -501,20 +478,10 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 4096);
 
     // The driver beside this program, loaded as the host loads it.
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    folder.erase(folder.find_last_of("\\/") + 1);
-    HMODULE module =
-        LoadLibraryExA((folder + "MORDALIX.DLL").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (module == nullptr) {
-        std::printf("soak: cannot load %sMORDALIX.DLL (%lu)\n", folder.c_str(), GetLastError());
-        return 2;
-    }
-    const Entry entry =
-        reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module, "QunMain")));
+    std::string error;
+    const Entry entry = soak::LoadDriver(&error);
     if (entry == nullptr) {
-        std::printf("soak: MORDALIX.DLL has no QunMain\n");
+        std::printf("soak: %s\n", error.c_str());
         return 2;
     }
     std::printf("soak: %.0f s, seed %u, failure rate %.3f, flap every %.1f s\n", options.seconds,
@@ -529,7 +496,7 @@ int main(int argc, char** argv) {
         uint64_t seen = soak.progress_.load();
         Clock::time_point last = Clock::now();
         while (!done.load()) {
-            Sleep(500);
+            PauseMs(500);
             const uint64_t now = soak.progress_.load();
             if (now != seen) {
                 seen = now;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "entry/request.h"
 #include "platform/abi.h"
@@ -16,5 +17,10 @@ QunMainFunction LoadDriverEntry();
 
 // The loaded module's handle, or null before LoadDriverEntry.
 void* LoadedDriverModule();
+
+// Which build of the driver runs, and on what, for reports: the 32-bit
+// Windows module under Wine (with Wine's version) or on Windows, or the
+// native module.
+std::string RuntimeDescription();
 
 }  // namespace qun_test

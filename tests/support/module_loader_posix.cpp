@@ -1,5 +1,6 @@
 #if !defined(_WIN32)
 #include <dlfcn.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <string>
@@ -31,6 +32,12 @@ QunMainFunction LoadDriverEntry() {
 }
 
 void* LoadedDriverModule() { return module; }
+
+std::string RuntimeDescription() {
+    utsname system{};
+    uname(&system);
+    return std::string("native build (libMORDALIX.so) on ") + system.sysname + " " + system.machine;
+}
 
 }  // namespace qun_test
 #endif

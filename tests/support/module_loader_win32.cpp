@@ -14,5 +14,16 @@ QunMainFunction LoadDriverEntry() {
 
 void* LoadedDriverModule() { return GetModuleHandleA("MORDALIX.DLL"); }
 
+std::string RuntimeDescription() {
+    // Wine's own export of its system library tells it from Windows.
+    using WineVersion = const char*(__cdecl*)();
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    const auto wineVersion = reinterpret_cast<WineVersion>(reinterpret_cast<void*>(
+        ntdll != nullptr ? GetProcAddress(ntdll, "wine_get_version") : nullptr));
+    const std::string module = "32-bit Windows build (MORDALIX.DLL)";
+    return wineVersion != nullptr ? module + " under Wine " + wineVersion()
+                                  : module + " on Windows";
+}
+
 }  // namespace qun_test
 #endif
