@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Configures and builds everything (driver, stand-ins, host program, tests) in
-# build/ with the MinGW-w64 cross compiler.
+# Configures and builds everything (driver, stand-ins, host program, tests):
+# the Windows modules in build/ with the MinGW-w64 cross compiler, always, and
+# where the native build runs (scripts/runtime.sh) the same natively in
+# build-native/. Arguments name targets to build instead of all of them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${QUN_BUILD_DIR:-$root/build}
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null
-cmake --build "$build" -j "$(nproc)"
+source "$root/scripts/runtime.sh"
+qun_decide_runtime
+qun_build_windows "$@"
+if [ "$QUN_RUNTIME" = native ]; then qun_build_native "$@"; fi

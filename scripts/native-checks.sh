@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The driver built natively for Linux and checked by tools: the test programs
 # under AddressSanitizer with UndefinedBehaviorSanitizer and under
-# ThreadSanitizer, the allocation count of every request in a build without
-# sanitizers, then a short run of every fuzz target.
+# ThreadSanitizer, no allocation function referenced by the driver's objects,
+# then a short run of every fuzz target. (The allocation count of every
+# request runs with the native build's tests, scripts/test.sh.)
 #   QUN_FUZZ_SECONDS   seconds per fuzz target (default 30)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/runtime.sh"
 seconds=${QUN_FUZZ_SECONDS:-30}
 jobs=$(nproc)
 
@@ -25,11 +27,9 @@ echo "== native tests under ThreadSanitizer"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   run_tests "$root/build-native-tsan" thread
 
-echo "== heap allocations of the driver's requests (no sanitizers)"
-plain_dir=$root/build-native-plain
-run_tests "$plain_dir" "" alloc_tests
-# And statically: no object of the driver refers to an allocation function.
-allocators=$(find "$plain_dir/CMakeFiles/mordalix_core.dir" -name '*.o' -print0 |
+echo "== no allocation function referenced by the driver's objects"
+qun_build_native mordalix_core >/dev/null
+allocators=$(find "$qun_native/CMakeFiles/mordalix_core.dir" -name '*.o' -print0 |
   xargs -0 nm -u | awk '{print $2}' |
   grep -E '^(malloc|calloc|realloc|free|strdup|aligned_alloc|posix_memalign|_Zn[wa].*|_Zd[la].*)$' |
   sort -u || true)
@@ -43,8 +43,9 @@ echo "== fuzz targets, ${seconds} s each"
 fuzz_dir=$root/build-native-fuzz
 CC=clang CXX=clang++ cmake -S "$root" -B "$fuzz_dir" -DQUN_SANITIZE=address -DQUN_FUZZ=ON \
   -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$fuzz_dir" -j "$jobs"
-for target in fuzz_address fuzz_init_file fuzz_exchange fuzz_balance_free; do
+fuzz_targets=(fuzz_address fuzz_init_file fuzz_exchange fuzz_balance_free)
+cmake --build "$fuzz_dir" -j "$jobs" --target "${fuzz_targets[@]}"
+for target in "${fuzz_targets[@]}"; do
   work=$fuzz_dir/run/$target
   rm -rf "$work" && mkdir -p "$work/corpus"
   # New inputs go to the scratch corpus; the seeds in the repository stay as they are.

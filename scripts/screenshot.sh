@@ -10,6 +10,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUN_BUILD_DIR:-$root/build}
 out=${1:-$root/docs/tag-format.png}
 
+# The dialog is a Windows dialog: this script needs the Windows build under Wine.
+export QUN_RUNTIME=wine
 "$root/scripts/setup.sh"
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" >/dev/null
 cmake --build "$build" --target dialog_tests -j "$(nproc)" >/dev/null

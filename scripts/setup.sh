@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12, if it is missing.
-# Safe to run again: it installs nothing that is already there.
+# Safe to run again: it installs nothing that is already there. Wine, its
+# 32-bit loader and the virtual display are installed only where the Windows
+# build runs (scripts/runtime.sh decides).
 set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/runtime.sh"
+qun_decide_runtime
 
+# The cross compiler always: the Windows modules are built on every machine.
 packages=(cmake make g++ g++-mingw-w64-i686-posix mingw-w64-tools googletest
-          wine wine32:i386 xvfb xauth x11-apps imagemagick
           clang libclang-rt-14-dev)
+if [ "$QUN_RUNTIME" = wine ]; then
+  packages+=(wine wine32:i386 xvfb xauth x11-apps imagemagick)
+fi
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
@@ -17,7 +25,7 @@ done
 if [ ${#missing[@]} -eq 0 ]; then exit 0; fi
 
 echo "setup: installing ${missing[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${sudo_cmd[@]}" dpkg --add-architecture i386
 fi
 "${sudo_cmd[@]}" apt-get update -q

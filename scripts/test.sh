@@ -1,36 +1,60 @@
 #!/usr/bin/env bash
-# Runs the whole test suite: installs what is missing, builds, and runs every
-# test program under Wine (window tests on a virtual X display).
+# Runs the whole test suite: installs what is missing, builds the Windows
+# modules (always) and the native build, and runs the test programs
+#  - where this machine runs 32-bit programs: every test program under Wine
+#    (the dialog tests on a virtual X display), then natively the host program
+#    end to end, the allocation counts and the scripts' own tests;
+#  - elsewhere: every test program natively but the dialog's, which shows as
+#    skipped (scripts/runtime.sh decides; QUN_RUNTIME=wine|native forces);
+# then the sanitizer and fuzz stage (scripts/native-checks.sh; QUN_SKIP_NATIVE=1
+# skips it). Arguments go to the first ctest run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${QUN_BUILD_DIR:-$root/build}
-
+source "$root/scripts/runtime.sh"
+qun_decide_runtime
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh"
+qun_confirm_wine
 
-# A virtual display for the dialog tests, unless one is given.
-xvfb_pid=
-cleanup() {
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  wineserver -k </dev/null >/dev/null 2>&1 || true
-}
-trap cleanup EXIT
-if [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 90 120); do
-    if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then
-      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
-      xvfb_pid=$!
-      export DISPLAY=":$n"
-      sleep 1
-      break
-    fi
-  done
+echo "== building the Windows modules (MinGW-w64)"
+qun_build_windows
+
+if [ "$QUN_RUNTIME" = wine ]; then
+  echo "== building natively: the host program, its tests and the allocation counts"
+  qun_build_native qunhost host_tests alloc_tests
+
+  # A virtual display for the dialog tests, unless one is given.
+  xvfb_pid=
+  cleanup() {
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+  }
+  trap cleanup EXIT
+  if [ -z "${DISPLAY:-}" ]; then
+    for n in $(seq 90 120); do
+      if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then
+        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+        xvfb_pid=$!
+        export DISPLAY=":$n"
+        sleep 1
+        break
+      fi
+    done
+  fi
+
+  echo "== the test programs under Wine"
+  source "$root/scripts/wine-env.sh"
+  (cd "$qun_build" && ctest --output-on-failure --timeout 900 "$@")
+  echo "== natively: the host program end to end, the allocation counts, the scripts' probe"
+  (cd "$qun_native" && ctest --output-on-failure --timeout 900 \
+    -R '^(host_tests|alloc_tests|script_tests)$')
+else
+  echo "== building natively: the driver, the stand-ins, the host program and the tests"
+  qun_build_native
+  echo "== the test programs natively (the dialog's need Windows windows: skipped)"
+  (cd "$qun_native" && ctest --output-on-failure --timeout 900 "$@")
 fi
 
-source "$root/scripts/wine-env.sh"
-(cd "$build" && ctest --output-on-failure --timeout 900 "$@")
-
-# The same driver built natively: sanitizers and fuzzing.
+# The same driver under sanitizers, and fuzzing.
 if [ "${QUN_SKIP_NATIVE:-0}" != 1 ]; then
   "$root/scripts/native-checks.sh"
 fi

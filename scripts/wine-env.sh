@@ -1,7 +1,7 @@
-# Sourced by the scripts: a Wine prefix of the build folder's own, started
-# with all three streams away from the caller, so background services never
-# hold a pipe of ours open.
-export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
+# Sourced by the scripts that run the Windows build: a Wine prefix of the
+# build folder's own, started with all three streams away from the caller, so
+# background services never hold a pipe of ours open.
+export WINEPREFIX=${WINEPREFIX:-${qun_build:-$build}/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 wineserver -p </dev/null >/dev/null 2>&1 || true
