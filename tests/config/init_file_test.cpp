@@ -129,8 +129,18 @@ TEST_F(InitFileTest, CycNoKeepsItsLowEightBits) {
         const char* line;
         int firstCycNo;
     } cases[] = {
-        {"CYC_NO = -1\n", 255}, {"CYC_NO=300\n", 44}, {"CYC_NO = 0\n", 0},  {"CYC_NO = X\n", 0},
-        {"CYC_NO\n", 0},        {"XCYC_NO=7\n", 7},   {"CYC_NO, = 5\n", 0}, {"CYC_NO=12abc\n", 12},
+        {"CYC_NO = -1\n", 255},
+        {"CYC_NO=300\n", 44},
+        {"CYC_NO = 0\n", 0},
+        {"CYC_NO = X\n", 0},
+        {"CYC_NO\n", 0},
+        {"XCYC_NO=7\n", 7},
+        {"CYC_NO, = 5\n", 0},
+        {"CYC_NO=12abc\n", 12},
+        // After a comma blanks are kept: one before the "=" fails the scan,
+        // one after it does not.
+        {"A,CYC_NO = 10\n", 0},
+        {"A,CYC_NO= 10\n", 10},
     };
     for (const auto& c : cases) {
         Read(c.line);
