@@ -176,7 +176,12 @@ int32_t StopCyclicFunctionsDuringWrite(QunRequest* request, int16_t* mirrorCount
     if (state.balanceFree == 0) return 0;
     const GateTransfer& transfer = *ParametersOf<GateTransfer>(request);
     const MemoryType& type = MemoryTypeAt(transfer.address.memoryType);
-    // No cyclic function is ever made with code 0 (timers, counters).
+    // Timers and counters (type code 0) have no database area, so the block
+    // parser never makes a cyclic function for them. A function with code 0 on
+    // the card is the clearing's empty definition (equipment 0, address 0),
+    // which a number whose creation then failed keeps, or one the driver did
+    // not make: it holds no image of the timer or counter, and judging it by
+    // the covering test could stop it for a write it has nothing to do with.
     if (type.cyclicFunctionCode == 0) return 0;
     const StationEntry& station = StationOf(state, transfer.address);
     if (station.channel >= kCounterChannels) return 0;  // no cyclic functions there
