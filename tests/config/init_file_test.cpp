@@ -216,6 +216,29 @@ TEST_F(InitFileTest, CompactionDropsControlAndHighBytes) {
     EXPECT_EQ(state().retryCount, 7u);
 }
 
+#if defined(_WIN32)
+// A Ctrl-Z byte ends a text file on Windows: nothing after it is read, not
+// even the rest of its line, wherever it falls in the reads of the file.
+TEST_F(InitFileTest, CtrlZEndsTheFileOnWindows) {
+    const std::string z = "\x1A";
+    const struct {
+        std::string content;
+        uint32_t retryCount;
+    } cases[] = {
+        {"RETRY=5\n" + z + "CLEAR OFF\n", 5},
+        {"RETRY=5\nRETRY=42" + z + "7\n", 5},  // "RETRY=42" is a last line of 8 characters
+        {"//" + std::string(600, 'x') + "\nRETRY=6\n" + z + "CLEAR OFF\n",
+         6},  // not in the first read
+        {z + "CLEAR OFF\n", 3},
+    };
+    for (const auto& c : cases) {
+        Read(c.content);
+        EXPECT_EQ(state().retryCount, c.retryCount) << c.content.substr(0, 20);
+        EXPECT_EQ(state().clearCyclic, 1) << c.content.substr(0, 20);  // no CLEAR OFF read
+    }
+}
+#endif
+
 TEST_F(InitFileTest, PartialLastLineCountsFromTenCharacters) {
     Read("CLEAR OFF");  // compacts to 8 characters
     EXPECT_EQ(state().clearCyclic, 1);
