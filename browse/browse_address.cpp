@@ -33,15 +33,21 @@ uint16_t AskHostVersion() {
 }  // namespace
 
 int32_t BrowseAddress(QunRequest* request) {
+    // While a dialog is open a call is turned away before anything else: it
+    // makes no host call, not even one to the log.
+    if (busyMark.exchange(1) != 0) return kNoAddressComposed;
+
     const BrowseBlock* block = ParametersOf<BrowseBlock>(request);
     if (block == nullptr || block->addressBuffer == nullptr) {
-        err(kLogError, "RIREVI: BrowseAddress() no parameter block");
+        if (block == nullptr)
+            err(kLogError, "RIREVI: BrowseAddress() no parameter block");
+        else
+            err(kLogError, "RIREVI: BrowseAddress() no address buffer");
+        busyMark.store(0);
         return kNoAddressComposed;
     }
     char* const buffer = block->addressBuffer;
     const uint32_t ownerWindow = block->ownerWindow;
-
-    if (busyMark.exchange(1) != 0) return kNoAddressComposed;
 
     const uint32_t owner = AskHostVersion() >= kOwnerVersion ? ownerWindow : 0;
     char composed[kComposedAddressSize] = "";

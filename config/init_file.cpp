@@ -63,10 +63,11 @@ void ApplyStation(DriverState* state, uint32_t station, uint32_t channel, uint32
 
 void ApplyCycNo(DriverState* state, const char* afterKey, uint32_t lineNumber,
                 const char* fileName) {
-    // "= %d"
-    const char* p = SkipBlanks(afterKey);
-    if (*p == '=') {
-        const Decimal number = ReadSigned(p + 1);
+    // "= %d" right after the key: the "=" must follow it at once (blanks
+    // after a comma are kept, and "CYC_NO = 10" there fails the scan), while
+    // blanks between the "=" and the number are skipped.
+    if (*afterKey == '=') {
+        const Decimal number = ReadSigned(afterKey + 1);
         if (number.status == DecimalStatus::Ok) {
             state->firstCycNo = static_cast<uint8_t>(number.value);
         } else if (number.status == DecimalStatus::TooLarge) {

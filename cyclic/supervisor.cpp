@@ -3,6 +3,8 @@
 // active station and stopped on the passive one until the host shuts down.
 #include "cyclic/supervisor.h"
 
+#include <chrono>
+
 #include "cyclic/cyclic_control.h"
 #include "platform/host.h"
 
@@ -17,7 +19,50 @@ constexpr uint32_t kBackupStationBit = 0x1;
 constexpr uint32_t kInitWaitMs = 10000;  // longest wait for the first cyclic function
 constexpr uint32_t kSettleMs = 100;      // then this much more before the initial stop
 constexpr uint32_t kPollMs = 500;        // one pass of the supervision loop
-constexpr uint32_t kHandshakeSliceMs = 1000;
+constexpr uint32_t kHandshakeMs = 5000;  // longest wait for the thread to take its handle
+constexpr uint32_t kHandshakePollMs = 1;
+
+// Whether kHandshakeMs have passed since since: a pause may last longer than asked.
+bool HandshakeOver(std::chrono::steady_clock::time_point since) {
+    return std::chrono::steady_clock::now() - since >= std::chrono::milliseconds(kHandshakeMs);
+}
+
+// The starter stores the thread's handle, and the thread (or, when it does not
+// start in time, the starter) its identifier, while the other side looks.
+os::Handle LoadThreadHandle(const DriverState* state) {
+    return __atomic_load_n(&state->supervisorThread, __ATOMIC_ACQUIRE);
+}
+void StoreThreadHandle(DriverState* state, os::Handle handle) {
+    __atomic_store_n(&state->supervisorThread, handle, __ATOMIC_RELEASE);
+}
+uint32_t LoadThreadId(const DriverState* state) {
+    return __atomic_load_n(&state->supervisorThreadId, __ATOMIC_ACQUIRE);
+}
+void StoreThreadId(DriverState* state, uint32_t id) {
+    __atomic_store_n(&state->supervisorThreadId, id, __ATOMIC_RELEASE);
+}
+
+// The thread's own handle, which it closes when it ends. The starter stores it
+// right after creating the thread, which may already run: look until the
+// state names this thread, then confirm with the identifier (unless the
+// starter, tired of waiting, has stored it). A later cold start may have
+// stored another thread's handle before a late thread looked: that thread
+// then goes on without its handle, which stays open.
+os::Handle TakeOwnHandle(DriverState* state) {
+    const auto since = std::chrono::steady_clock::now();
+    for (;;) {
+        const os::Handle handle = LoadThreadHandle(state);
+        if (os::ThreadIsCurrent(handle)) {
+            uint32_t unconfirmed = 0;
+            __atomic_compare_exchange_n(&state->supervisorThreadId, &unconfirmed,
+                                        os::CurrentThreadId(), false, __ATOMIC_RELEASE,
+                                        __ATOMIC_RELAXED);
+            return handle;
+        }
+        if (HandshakeOver(since)) return nullptr;
+        os::SleepMs(kHandshakePollMs);
+    }
+}
 
 // What the thread knows of its station. Until the host has told otherwise the
 // station counts as an active master in mode 0, so that the thread acts only
@@ -100,14 +145,8 @@ void ClassifyStation(uint8_t clientId, StationView* station) {
 }  // namespace
 
 os::ThreadResult OS_THREAD_CALL SupervisorThread(void* argument) {
-    // Take over the state and this thread's own handle; the start block is
-    // gone once taken is released.
-    SupervisorStart* start = static_cast<SupervisorStart*>(argument);
-    while (!os::SemaphoreWait(start->handedOver, kHandshakeSliceMs)) {
-    }
-    DriverState* const state = start->state;
-    const os::Handle ownHandle = start->thread;
-    os::SemaphoreRelease(start->taken);
+    DriverState* const state = static_cast<DriverState*>(argument);
+    const os::Handle ownHandle = TakeOwnHandle(state);
 
     err(kLogTrace, "RIREVI Thread: Connecting to Korvex...");
     uint8_t clientId = 0;
@@ -153,23 +192,29 @@ os::ThreadResult OS_THREAD_CALL SupervisorThread(void* argument) {
     return 0;
 }
 
-void StartSupervisorThread(DriverState* state) {
-    SupervisorStart start{state, nullptr, os::SemaphoreCreate(0, 1), os::SemaphoreCreate(0, 1)};
-    os::Handle thread = nullptr;
+void StartSupervisorThread(DriverState* state, os::ThreadProc procedure) {
+    // Whatever the fields held (the host's block comes with any content) must
+    // not be taken for the new thread's handle or its confirmation.
+    StoreThreadHandle(state, nullptr);
+    StoreThreadId(state, 0);
     uint32_t threadId = 0;
-    if (start.handedOver != nullptr && start.taken != nullptr) {
-        thread = os::ThreadCreate(SupervisorThread, &start, &threadId);
-    }
-    state->supervisorThread = thread;
-    state->supervisorThreadId = thread != nullptr ? threadId : 0;
-    if (thread != nullptr) {
-        start.thread = thread;
-        os::SemaphoreRelease(start.handedOver);
-        while (!os::SemaphoreWait(start.taken, kHandshakeSliceMs)) {
-        }
-    } else {
+    const os::Handle thread = os::ThreadCreate(procedure, state, &threadId);
+    StoreThreadHandle(state, thread);
+    if (thread == nullptr) {
         err(kLogError, "RIREVI: ColdStart() couldn't start the supervisor thread");
+        return;
     }
-    os::HandleClose(start.handedOver);
-    os::HandleClose(start.taken);
+    // Until the thread has taken its handle, a further cold start must not
+    // overwrite it; but a thread that does not start is not awaited for ever.
+    const auto since = std::chrono::steady_clock::now();
+    while (LoadThreadId(state) != threadId) {
+        if (HandshakeOver(since)) {
+            err(kLogError,
+                "RIREVI: ColdStart() supervisor thread not started after %u ms, not waiting longer",
+                kHandshakeMs);
+            StoreThreadId(state, threadId);
+            return;
+        }
+        os::SleepMs(kHandshakePollMs);
+    }
 }

@@ -43,7 +43,8 @@ inline uint16_t SignExtended(uint8_t byte) {
 
 }  // namespace
 
-int32_t DoRead(QunRequest* request, int32_t functionCode) {
+int32_t DoRead(QunRequest* request, int32_t functionCode, bool* delivered) {
+    if (delivered != nullptr) *delivered = false;
     DriverState& state = *request->state;
     GateTransfer& transfer = *ParametersOf<GateTransfer>(request);
     if (!IsValidMemoryType(transfer.address.memoryType)) {
@@ -66,6 +67,7 @@ int32_t DoRead(QunRequest* request, int32_t functionCode) {
     switch (status) {
         case kCardOk:
             StoreData(&transfer, state.cardBuffer, functionCode);
+            if (delivered != nullptr) *delivered = true;
             return 0;
         case 2:
         case 3:
@@ -136,11 +138,11 @@ void StoreData(GateTransfer* transfer, const uint8_t* data, int32_t functionCode
     SetValue16(*transfer, value16);
 }
 
-int32_t ReadAttempts(QunRequest* request, int32_t functionCode) {
+int32_t ReadAttempts(QunRequest* request, int32_t functionCode, bool* delivered) {
     const uint32_t attempts = ReadAttemptCount(*request->state);
     int32_t result = 0;
     for (uint32_t attempt = 0; attempt < attempts;) {
-        result = DoRead(request, functionCode);
+        result = DoRead(request, functionCode, delivered);
         if (result == 0) break;
         ++attempt;
         err(kLogTrace, "RIREVI: Error detected; retry number %d ", static_cast<int32_t>(attempt));
@@ -148,14 +150,17 @@ int32_t ReadAttempts(QunRequest* request, int32_t functionCode) {
     return result;
 }
 
-int32_t SingleRead(QunRequest* request) {
+int32_t SingleRead(QunRequest* request) { return SingleRead(request, nullptr); }
+
+int32_t SingleRead(QunRequest* request, bool* delivered) {
+    if (delivered != nullptr) *delivered = false;
     const GateTransfer* transfer = ParametersOf<GateTransfer>(request);
     if (transfer == nullptr) {
         err(kLogError, "RIREVI: SingleRead() no parameter block");
         return 2;
     }
     err(kLogTrace, "RIREVI: SingleRead() entered. Tag '%s'", TagName(*transfer));
-    const int32_t result = ReadAttempts(request, kSingleReadCode);
+    const int32_t result = ReadAttempts(request, kSingleReadCode, delivered);
     if (result == 0) err(kLogTrace, "RIREVI: SingleRead() OK");
     err(kLogTrace, "RIREVI: SingleRead() exited. Tag '%s' rc = %d", TagName(*transfer), result);
     return result;

@@ -11,6 +11,7 @@
 #include "entry/driver_functions.h"
 #include "entry/driver_state.h"
 #include "exchange/gate_transfer.h"
+#include "exchange/read.h"
 #include "exchange/transfer.h"
 #include "platform/card.h"
 #include "platform/host.h"
@@ -23,6 +24,9 @@ constexpr uint32_t kWriteBusyPauseMs = 200;
 
 // Numbers of cyclic functions on a channel run from 1 to this.
 constexpr uint32_t kMostCyclicNumber = 255;
+
+// A special digital gate whose element read answered busy: nothing is written.
+constexpr int32_t kElementNotDelivered = 2;
 
 // The float pattern 0x80800000 (-1.1754944e-38) is written as 0.
 constexpr uint32_t kRefusedFloatPattern = 0x80800000u;
@@ -99,11 +103,21 @@ int32_t PutData(QunRequest* request, int32_t functionCode) {
         // Read the whole element, then change the one bit in it.
         setBit = Value16(transfer) != 0;
         transfer.address.bitOrCyclicNumber = kNoBitOrCyclic;
-        const int32_t result = SingleRead(request);
+        bool delivered = false;
+        const int32_t result = SingleRead(request, &delivered);
         transfer.address.bitOrCyclicNumber = bit;
         if (result != 0) {
             err(kLogTrace, "RIREVI> PutData() read for spec. dig. gate failed");
             return result;
+        }
+        if (!delivered) {
+            // A busy card answered the read without the element: the buffer
+            // holds the host's value, not the element, and writing it back
+            // would overwrite the element's other bits.
+            err(kLogError,
+                "RIREVI> PutData() read for spec. dig. gate busy, nothing written. Tag '%s'",
+                TagName(transfer));
+            return kElementNotDelivered;
         }
         const uint32_t mask = BitMask(bit);
         if (type.elementBits == 32) {
@@ -162,7 +176,12 @@ int32_t StopCyclicFunctionsDuringWrite(QunRequest* request, int16_t* mirrorCount
     if (state.balanceFree == 0) return 0;
     const GateTransfer& transfer = *ParametersOf<GateTransfer>(request);
     const MemoryType& type = MemoryTypeAt(transfer.address.memoryType);
-    // No cyclic function is ever made with code 0 (timers, counters).
+    // Timers and counters (type code 0) have no database area, so the block
+    // parser never makes a cyclic function for them. A function with code 0 on
+    // the card is the clearing's empty definition (equipment 0, address 0),
+    // which a number whose creation then failed keeps, or one the driver did
+    // not make: it holds no image of the timer or counter, and judging it by
+    // the covering test could stop it for a write it has nothing to do with.
     if (type.cyclicFunctionCode == 0) return 0;
     const StationEntry& station = StationOf(state, transfer.address);
     if (station.channel >= kCounterChannels) return 0;  // no cyclic functions there

@@ -43,6 +43,10 @@ Handle ThreadCreate(ThreadProc procedure, void* argument, uint32_t* threadId);
 // Closes a handle of ThreadCreate or SemaphoreCreate. Null is ignored.
 void HandleClose(Handle handle);
 
+// Whether a handle of ThreadCreate names the calling thread; false for null
+// and for anything else.
+bool ThreadIsCurrent(Handle thread);
+
 // Identifier of the calling thread.
 uint32_t CurrentThreadId();
 

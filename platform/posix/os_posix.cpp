@@ -179,6 +179,16 @@ void HandleClose(Handle handle) {
     }
 }
 
+bool ThreadIsCurrent(Handle handle) {
+    if (!IsKind(handle, kThreadKind)) return false;
+    auto* thread = static_cast<Thread*>(handle);
+    // The identifier is stored under the lock while the thread may already run.
+    pthread_mutex_lock(&thread->lock);
+    const bool current = thread->used.load() && pthread_equal(thread->thread, pthread_self()) != 0;
+    pthread_mutex_unlock(&thread->lock);
+    return current;
+}
+
 // The low 32 bits of the thread's pthread identifier, as ThreadCreate reports it.
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(pthread_self()); }
 

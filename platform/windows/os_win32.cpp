@@ -28,6 +28,10 @@ void HandleClose(Handle handle) {
     if (handle != nullptr) ::CloseHandle(handle);
 }
 
+bool ThreadIsCurrent(Handle thread) {
+    return thread != nullptr && ::GetThreadId(thread) == ::GetCurrentThreadId();
+}
+
 uint32_t CurrentThreadId() { return ::GetCurrentThreadId(); }
 
 Handle TextFileOpen(const char* name) {

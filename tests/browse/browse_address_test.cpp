@@ -11,9 +11,11 @@
 #include <thread>
 
 #include "entry/driver_functions.h"
+#include "platform/host.h"
 #include "platform/os.h"
 #include "standins/korvex/korvex_control.h"
 #include "tests/browse/fake_browse_dialog.h"
+#include "tests/support/driver_harness.h"
 
 namespace qun_test {
 namespace {
@@ -122,9 +124,31 @@ TEST_F(BrowseAddressTest, FailedRegistrationAsksNothingAndGivesNoOwner) {
     EXPECT_EQ(FakeDialog().owner, 0u);
 }
 
+TEST_F(BrowseAddressTest, WithoutBlockOrBufferNothingIsShownAndTheReasonLogged) {
+    BrowseBlock noBuffer{nullptr, kOwner};
+    struct Case {
+        void* parameters;
+        const char* log;
+    };
+    for (const Case& c : {Case{nullptr, "RIREVI: BrowseAddress() no parameter block"},
+                          Case{&noBuffer, "RIREVI: BrowseAddress() no address buffer"}}) {
+        SetUp();
+        request_.parameters = c.parameters;
+        EXPECT_EQ(Browse(), 53);
+        EXPECT_EQ(Log(), (std::vector<LogLine>{{kLogError, c.log}}));
+        EXPECT_EQ(FakeDialog().calls, 0);
+        EXPECT_EQ(KvxCallCount(KVX_MKCLIENT), 0);
+    }
+    request_.parameters = &block_;  // the refusal left no busy mark behind
+    Browse();
+    EXPECT_EQ(FakeDialog().calls, 1);
+}
+
 TEST_F(BrowseAddressTest, ACallWhileTheDialogIsOpenAnswers53AtOnce) {
     int32_t nested = -1;
     int32_t fromThread = -1;
+    int32_t withoutBuffer = -1;
+    int32_t withoutBlock = -1;
     char other[32];
     std::memset(other, '*', sizeof other);
     FakeDialog().result = 1022;
@@ -137,13 +161,23 @@ TEST_F(BrowseAddressTest, ACallWhileTheDialogIsOpenAnswers53AtOnce) {
         nested = BrowseAddress(&inner);
         // ...and from another host thread.
         std::thread([&] { fromThread = BrowseAddress(&inner); }).join();
+        // The busy mark comes first, also for a block the host got wrong.
+        BrowseBlock noBuffer{nullptr, kOwner};
+        inner.parameters = &noBuffer;
+        withoutBuffer = BrowseAddress(&inner);
+        inner.parameters = nullptr;
+        withoutBlock = BrowseAddress(&inner);
     };
     EXPECT_EQ(Browse(), 0);
     EXPECT_EQ(nested, 53);
     EXPECT_EQ(fromThread, 53);
+    EXPECT_EQ(withoutBuffer, 53);
+    EXPECT_EQ(withoutBlock, 53);
     EXPECT_EQ(FakeDialog().calls, 1);
-    // The turned-away calls made no host call and wrote nothing.
+    // The turned-away calls made no host call, not even to the log, and
+    // wrote nothing.
     EXPECT_EQ(KvxCallCount(KVX_MKCLIENT), 1);
+    EXPECT_EQ(KvxLogCount(), 0);
     for (char c : other) EXPECT_EQ(c, '*');
     EXPECT_STREQ(buffer_, "3_12_W_100");
 }

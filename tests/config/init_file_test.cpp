@@ -129,8 +129,18 @@ TEST_F(InitFileTest, CycNoKeepsItsLowEightBits) {
         const char* line;
         int firstCycNo;
     } cases[] = {
-        {"CYC_NO = -1\n", 255}, {"CYC_NO=300\n", 44}, {"CYC_NO = 0\n", 0},  {"CYC_NO = X\n", 0},
-        {"CYC_NO\n", 0},        {"XCYC_NO=7\n", 7},   {"CYC_NO, = 5\n", 0}, {"CYC_NO=12abc\n", 12},
+        {"CYC_NO = -1\n", 255},
+        {"CYC_NO=300\n", 44},
+        {"CYC_NO = 0\n", 0},
+        {"CYC_NO = X\n", 0},
+        {"CYC_NO\n", 0},
+        {"XCYC_NO=7\n", 7},
+        {"CYC_NO, = 5\n", 0},
+        {"CYC_NO=12abc\n", 12},
+        // After a comma blanks are kept: one before the "=" fails the scan,
+        // one after it does not.
+        {"A,CYC_NO = 10\n", 0},
+        {"A,CYC_NO= 10\n", 10},
     };
     for (const auto& c : cases) {
         Read(c.line);
@@ -205,6 +215,29 @@ TEST_F(InitFileTest, CompactionDropsControlAndHighBytes) {
     Read("RE\tTRY\xE9 = 7\r\n");
     EXPECT_EQ(state().retryCount, 7u);
 }
+
+#if defined(_WIN32)
+// A Ctrl-Z byte ends a text file on Windows: nothing after it is read, not
+// even the rest of its line, wherever it falls in the reads of the file.
+TEST_F(InitFileTest, CtrlZEndsTheFileOnWindows) {
+    const std::string z = "\x1A";
+    const struct {
+        std::string content;
+        uint32_t retryCount;
+    } cases[] = {
+        {"RETRY=5\n" + z + "CLEAR OFF\n", 5},
+        {"RETRY=5\nRETRY=42" + z + "7\n", 5},  // "RETRY=42" is a last line of 8 characters
+        {"//" + std::string(600, 'x') + "\nRETRY=6\n" + z + "CLEAR OFF\n",
+         6},  // not in the first read
+        {z + "CLEAR OFF\n", 3},
+    };
+    for (const auto& c : cases) {
+        Read(c.content);
+        EXPECT_EQ(state().retryCount, c.retryCount) << c.content.substr(0, 20);
+        EXPECT_EQ(state().clearCyclic, 1) << c.content.substr(0, 20);  // no CLEAR OFF read
+    }
+}
+#endif
 
 TEST_F(InitFileTest, PartialLastLineCountsFromTenCharacters) {
     Read("CLEAR OFF");  // compacts to 8 characters

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/host.h"
@@ -53,6 +54,15 @@ bool HandleIsOpen(os::Handle handle, uint32_t threadId) {
     return GetThreadId(static_cast<HANDLE>(handle)) == threadId;
 }
 #endif
+
+// Holds a new thread back before the supervisor's procedure runs, as the
+// system does with a thread created while the host holds its module loader
+// lock, until the gate is released.
+os::Handle heldGate = nullptr;
+os::ThreadResult OS_THREAD_CALL HeldSupervisor(void* state) {
+    os::SemaphoreWait(heldGate, 60000);
+    return SupervisorThread(state);
+}
 
 class SupervisorTest : public DriverTest {
 protected:
@@ -111,7 +121,10 @@ TEST_F(SupervisorTest, AnActiveMasterRegistersWatchesAndShutsDown) {
     ApcJournalClear();
     SetRegistry(state(), {{3, 4}});
     Start();
-    WaitForBackupModeCalls(4);  // the start-up's and three passes of the loop
+    WaitForBackupModeCalls(1);  // the start-up's
+    const Clock::time_point loop = Clock::now();
+    WaitForBackupModeCalls(4);       // and three passes of the loop, 500 ms each
+    EXPECT_GE(MsSince(loop), 1200);  // less what the look at the count may lag
     EXPECT_EQ(KvxClientCount(), 1);
     EndThreads();
 
@@ -337,6 +350,46 @@ TEST_F(SupervisorTest, AFailedModeRequestKeepsThePreviousMode) {
     EndThreads();
     EXPECT_TRUE(ModeChangeLines().empty());
     EXPECT_EQ(ApcJournalCountOf(APC_startcyc), 0);
+}
+
+TEST_F(SupervisorTest, AThreadThatDoesNotStartIsAwaitedAFewSecondsOnly) {
+    heldGate = os::SemaphoreCreate(0, 1);
+    // The held thread is let go after 15 s at the latest, so that a starter
+    // that waits for it ends too.
+    os::Handle openerDone = os::SemaphoreCreate(0, 1);
+    std::thread opener([openerDone] {
+        os::SemaphoreWait(openerDone, 15000);
+        os::SemaphoreRelease(heldGate);
+    });
+    const Clock::time_point begin = Clock::now();
+    StartSupervisorThread(&state(), HeldSupervisor);
+    ++started_;
+    const int64_t waited = MsSince(begin);
+    const std::vector<LogLine> startLog = Log();
+    const os::Handle handle = state().supervisorThread;
+    const uint32_t threadId = state().supervisorThreadId;
+    os::SemaphoreRelease(openerDone);
+    opener.join();
+
+    EXPECT_GE(waited, 4900);
+    EXPECT_LT(waited, 10000);
+    EXPECT_EQ(startLog, (std::vector<LogLine>{{kLogError,
+                                               "RIREVI: ColdStart() supervisor thread not started "
+                                               "after 5000 ms, not waiting longer"}}));
+    ASSERT_NE(handle, nullptr);
+    ASSERT_NE(threadId, 0u);
+    // Once let go, the thread finds its handle in the state, works and ends
+    // with it closed.
+    WaitForClients();
+    EndThreads();
+    EXPECT_EQ(CountLog(kConnected), 1);
+    EXPECT_EQ(CountLog("RIREVI Thread: Closing the handle"), 1);
+    EXPECT_EQ(KvxCallCount(KVX_RMCLIENT), 1);
+#if defined(_WIN32)
+    EXPECT_FALSE(HandleIsOpen(handle, threadId));
+#endif
+    os::HandleClose(openerDone);
+    os::HandleClose(heldGate);
 }
 
 TEST_F(SupervisorTest, TwoSupervisorsOfOneStateEachEndWithTheirOwnHandleAndClient) {

@@ -256,6 +256,35 @@ TEST_F(TagFormatDialog, DigitalControlsFollowTheSelectedType) {
     EXPECT_FALSE(session_.Enabled(kByteWordness));
 }
 
+TEST_F(TagFormatDialog, OtherMemoryTypeNotificationsLeaveTheDialogAlone) {
+    Open();
+    EnterValidWord();
+    session_.Click(kDigitalBit);
+    session_.Type(kBitNumber, "5");
+    // The list now shows another type, but only its selection change counts.
+    HWND list = session_.Control(kMemoryType);
+    SendMessageA(list, CB_SETCURSEL,
+                 SendMessageA(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                              reinterpret_cast<LPARAM>("Float Word")),
+                 0);
+    const int codes[] = {CBN_DROPDOWN,   CBN_CLOSEUP,   CBN_SELENDOK, CBN_SELENDCANCEL,
+                         CBN_SETFOCUS,   CBN_KILLFOCUS, CBN_DBLCLK,   CBN_EDITCHANGE,
+                         CBN_EDITUPDATE, CBN_ERRSPACE};
+    for (int code : codes) {
+        SCOPED_TRACE(code);
+        SendMessageA(session_.dialog(), WM_COMMAND, MAKEWPARAM(kMemoryType, code),
+                     reinterpret_cast<LPARAM>(list));
+        EXPECT_TRUE(session_.Enabled(kDigitalBit));
+        EXPECT_TRUE(session_.Checked(kDigitalBit));
+        EXPECT_TRUE(session_.Enabled(kBitNumber));
+        EXPECT_EQ(session_.Text(kBitNumber), "5");
+        EXPECT_EQ(ByteWordnessEntries(), kThreeChoices);
+    }
+    // OK composes from the type selected last.
+    ASSERT_TRUE(session_.PressOkExpectingClose());
+    EXPECT_STREQ(session_.buffer(), "3_12_W_100_B5");
+}
+
 TEST_F(TagFormatDialog, ExternalChecksComeInOrderAndKeepTheDialogOpen) {
     Open();
     session_.Type(kChannel, "32");

@@ -125,6 +125,7 @@ TEST_F(BlockReadTest, CyclicStatusReactions) {
         EXPECT_EQ(c.result, Call(6, &transfer_));
         EXPECT_EQ(c.calls, ApcJournalCountOf(APC_transcycpack));
         EXPECT_EQ(c.log, LogTexts());
+        for (const LogLine& line : Log()) EXPECT_EQ(8, line.level) << line.text;  // traces
         EXPECT_EQ(c.result == 0, HoldsWords(10));
         if (c.result != 0) {
             EXPECT_EQ(kUntouched, value_[0]);
@@ -138,11 +139,12 @@ TEST_F(BlockReadTest, InactiveFunctionFallsBackToOneWaitModeRead) {
     Script(APC_readword, {3, 0});
     EXPECT_EQ(1, Call(6, &transfer_));  // the wait-mode read's own result, not retried
     EXPECT_EQ((std::vector<std::string>{"transcycpack", "readword"}), Routines());
-    EXPECT_EQ(LogTexts(), (std::vector<std::string>{
-                              "RIREVI: CyclFuncRead() func. 4 error retry 1",
-                              "RIREVI: CyclFuncRead() func. 4 not active anymore => calling "
-                              "wait-mode read",
-                          }));
+    EXPECT_EQ(Log(), (std::vector<LogLine>{
+                         {8, "RIREVI: CyclFuncRead() func. 4 error retry 1"},
+                         {8,
+                          "RIREVI: CyclFuncRead() func. 4 not active anymore => calling "
+                          "wait-mode read"},
+                     }));
     Script(APC_transcycpack, {-6});
     EXPECT_EQ(0, Call(6, &transfer_));
     EXPECT_TRUE(HoldsWords(10));

@@ -200,29 +200,35 @@ TEST_F(WriteTest, SpecialDigitalGateReadsChangesAndWritesTheElement) {
     struct Case {
         uint16_t type;
         int32_t area;
+        uint32_t address;  // the gate's; the element is poked at area address 100
         int32_t bit;
         uint32_t element;
         uint16_t asked;
         uint32_t written;
     };
     const Case cases[] = {
-        {kW, APC_AREA_WORD, 4, 0x0001, 1, 0x0011},
-        {kW, APC_AREA_WORD, 0, 0x00FF, 0, 0x00FE},
-        {kQW, APC_AREA_OUTPUT_WORD, 15, 0x0000, 7, 0x8000},
-        {kDW, APC_AREA_DWORD, 20, 0x00000003, 1, 0x00100003},
-        {kDW, APC_AREA_DWORD, 31, 0xFFFFFFFF, 0, 0x7FFFFFFF},
+        {kW, APC_AREA_WORD, 100, 4, 0x0001, 1, 0x0011},
+        {kW, APC_AREA_WORD, 100, 0, 0x00FF, 0, 0x00FE},
+        {kQW, APC_AREA_OUTPUT_WORD, 100, 15, 0x0000, 7, 0x8000},
+        {kDW, APC_AREA_DWORD, 100, 20, 0x00000003, 1, 0x00100003},
+        {kDW, APC_AREA_DWORD, 100, 31, 0xFFFFFFFF, 0, 0x7FFFFFFF},
+        // Byte 200 is the low byte of word 100.
+        {kPBY, APC_AREA_WORD, 200, 6, 0x00A5, 1, 0xE5},
+        {kPBY, APC_AREA_WORD, 200, 7, 0x00A5, 0, 0x25},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << kMemoryTypes[c.type].mnemonic << " bit " << c.bit);
         ApcJournalClear();
         ApcPoke(kChannel, kEquipment, c.area, 100, &c.element, 1);
-        Gate(c.type, 100, 1, c.bit);
+        Gate(c.type, c.address, 1, c.bit);
         SetValue16(c.asked);
         ASSERT_EQ(0, Call(7, &transfer_));
         ASSERT_EQ(2, ApcJournalCount());
         const std::vector<uint8_t> data = Data(1);
+        const size_t bytes = kMemoryTypes[c.type].elementBits / 8;
+        ASSERT_EQ(bytes, data.size());
         uint32_t written = 0;
-        std::memcpy(&written, data.data(), c.type == kDW ? 4 : 2);
+        std::memcpy(&written, data.data(), bytes);
         EXPECT_EQ(c.written, written);
         EXPECT_EQ(c.asked != 0 ? 1 : 0, Value16());
         EXPECT_EQ(c.bit, transfer_.address.bitOrCyclicNumber);
@@ -240,6 +246,34 @@ TEST_F(WriteTest, SpecialDigitalGateWhoseReadFailsIsNotWritten) {
     PokeWord(APC_AREA_WORD, 100, 0x0010);
     EXPECT_EQ(0, Call(5, &transfer_));  // the bit is still extracted
     EXPECT_EQ(1, Value16());
+}
+
+TEST_F(WriteTest, SpecialDigitalGateWhoseReadIsBusyIsNotWritten) {
+    struct Case {
+        uint16_t type;
+        int32_t readRoutine;
+        int32_t bit;
+    };
+    const Case cases[] = {
+        {kW, APC_readword, 4},
+        {kDW, APC_readdword, 20},
+        {kPBY, APC_readpackbyte, 6},
+        {kMY, APC_getpackbyte, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(kMemoryTypes[c.type].mnemonic);
+        KvxLogClear();
+        ApcJournalClear();
+        Gate(c.type, 100, 1, c.bit);
+        SetValue32(0x00010000);  // value16 1: set the bit
+        Script(c.readRoutine, {5});
+        EXPECT_EQ(2, Call(7, &transfer_));
+        EXPECT_EQ(std::vector<std::string>{ApcRoutineName(c.readRoutine)}, Routines());
+        EXPECT_TRUE(HasLog(
+            32, "RIREVI> PutData() read for spec. dig. gate busy, nothing written. Tag 'T1'"));
+        EXPECT_EQ(c.bit, transfer_.address.bitOrCyclicNumber);
+        EXPECT_EQ(1, Value16());
+    }
 }
 
 TEST_F(WriteTest, BalanceFreeStopsWritesMirrorsAndRestartsInOrder) {
