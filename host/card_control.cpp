@@ -1,6 +1,7 @@
 #include "host/card_control.h"
 
 #include "host/platform/system.h"
+#include "platform/abi.h"
 
 namespace qunhost {
 
@@ -30,6 +31,10 @@ void Find(void* module, const char* name, Function* function) {
 
 void CardControl::Resolve() {
     void* module = sys::LoadedModule(sys::kCardLibraryName);
+    // Behind the recording tap the controls are in the library it forwards to.
+    using RealModule = void*(QUN_CDECL*)();
+    if (auto real = reinterpret_cast<RealModule>(sys::FindFunction(module, "TapRealModule")))
+        module = real();
 #define QUNHOST_FIND(field, name) Find(module, name, &field);
     QUNHOST_CARD_FUNCTIONS(QUNHOST_FIND)
 #undef QUNHOST_FIND

@@ -18,6 +18,8 @@
 #include "host/runner.h"
 #include "host/scenario.h"
 #include "host/screen.h"
+#include "host/trace_report.h"
+#include "trace/trace_reader.h"
 
 namespace {
 
@@ -83,6 +85,26 @@ void PrintInfo(Screen& screen, const Driver& driver, const QunInfo& info, bool f
                 (hostBytesKept ? "left as the host put them" : "CHANGED by the driver"));
 }
 
+// qunhost --trace: the summary, and with --list every selected call.
+int TraceCommand(const Options& options) {
+    qtrace::Trace trace;
+    std::string error;
+    if (!qtrace::ReadTrace(options.traceFile, &trace, &error)) {
+        PrintError(error);
+        return 2;
+    }
+    std::vector<std::string> lines = TraceSummary(options.traceFile, trace, options.traceFilter);
+    if (options.traceList) {
+        lines.push_back("");
+        for (std::string& line : TraceListing(trace, options.traceFilter)) lines.push_back(line);
+    }
+    for (const std::string& line : lines) {
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputc('\n', stdout);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,6 +120,7 @@ int main(int argc, char** argv) {
         std::fputs(UsageText().c_str(), stdout);
         return 0;
     }
+    if (!options.traceFile.empty()) return TraceCommand(options);
     if (options.browse && BrowseUnavailableReason() != nullptr) {
         PrintError(BrowseUnavailableReason());
         return 2;

@@ -1,6 +1,7 @@
 #include "host/options.h"
 
 #include "host/scenario.h"
+#include "trace/card_routines.h"
 
 namespace qunhost {
 
@@ -73,6 +74,47 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options* options, s
         } else if (name == "--log") {
             if (!takeValue("a file name")) return false;
             options->logFile = value;
+        } else if (name == "--trace") {
+            if (!takeValue("a trace file")) return false;
+            options->traceFile = value;
+        } else if (name == "--replay") {
+            if (!takeValue("a trace file")) return false;
+            options->replayFile = value;
+        } else if (name == "--list") {
+            if (!noValue()) return false;
+            options->traceList = true;
+        } else if (name == "--routine") {
+            if (!takeValue("a card routine's name")) return false;
+            options->traceFilter.routine = qtrace::RoutineByName(value.c_str());
+            if (options->traceFilter.routine < 0) {
+                *error = "--routine " + value + " is not a card routine (as readword)";
+                return false;
+            }
+        } else if (name == "--channel" || name == "--equipment" || name == "--status") {
+            if (!takeValue("a number")) return false;
+            int64_t number = 0;
+            if (!ParseInteger(value, &number) || number < -32768 || number > 32767 ||
+                (name != "--status" && number < 0)) {
+                *error = name + " " + value + " is not a number of that kind";
+                return false;
+            }
+            if (name == "--channel") options->traceFilter.channel = number;
+            if (name == "--equipment") options->traceFilter.equipment = number;
+            if (name == "--status") {
+                options->traceFilter.statusGiven = true;
+                options->traceFilter.status = static_cast<int16_t>(number);
+            }
+        } else if (name == "--from" || name == "--to" || name == "--gap") {
+            if (!takeValue("a time, as 1.5s or 200ms")) return false;
+            int64_t ms = 0;
+            if (!ParseDuration(value, &ms)) {
+                *error = name + " " + value + " is not a time (as 1.5s or 200ms)";
+                return false;
+            }
+            const double seconds = static_cast<double>(ms) / 1000;
+            if (name == "--from") options->traceFilter.fromSeconds = seconds;
+            if (name == "--to") options->traceFilter.toSeconds = seconds;
+            if (name == "--gap") options->traceFilter.gapSeconds = seconds;
         } else if (!a.empty() && a[0] == '-' && a != "-") {
             *error = "unknown option " + a + " (see --help)";
             return false;
@@ -84,6 +126,14 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options* options, s
         }
     }
     if (options->help) return true;
+    if (!options->traceFile.empty()) {
+        if (!options->scenario.empty() || !options->replayFile.empty() || options->check ||
+            options->browse) {
+            *error = "--trace reads a trace and runs nothing: give it alone, with its filters";
+            return false;
+        }
+        return true;
+    }
     if (options->scenario.empty() && !options->info && !options->browse) {
         *error = "no scenario file given (see --help)";
         return false;
@@ -91,6 +141,10 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options* options, s
     if (options->browse && !options->scenario.empty()) {
         *error =
             "--browse opens the dialog only; run the scenario " + options->scenario + " without it";
+        return false;
+    }
+    if (!options->replayFile.empty() && options->scenario.empty()) {
+        *error = "--replay needs the scenario that was recorded";
         return false;
     }
     if (options->check && options->scenario.empty()) {
@@ -104,6 +158,8 @@ std::string UsageText() {
     return "usage: qunhost [options] SCENARIO\n"
            "       qunhost --info\n"
            "       qunhost --browse\n"
+           "       qunhost --trace FILE [--list] [filters]\n"
+           "       qunhost --replay FILE [options] SCENARIO\n"
            "\n"
            "Loads MORDALIX.DLL as the Korvex host does and runs a scenario: cold start,\n"
            "the gates, the plant of the simulated card and the time line of steps.\n"
@@ -122,6 +178,14 @@ std::string UsageText() {
            "      --table-every D  plain output: print the table of values every D\n"
            "                       (default 2s; 0s: at the end of each read step only)\n"
            "      --driver PATH    the driver module (default: MORDALIX.DLL beside qunhost)\n"
+           "      --trace FILE     summarise a card-traffic trace of the tap (runs nothing);\n"
+           "                       --list adds every call; filters: --routine NAME,\n"
+           "                       --channel N, --equipment N, --status N, --from T,\n"
+           "                       --to T (times since the recording's start, as 2.5s);\n"
+           "                       --gap T lists the card's pauses longer than T (1s)\n"
+           "      --replay FILE    run the scenario with the simulated card answering\n"
+           "                       from the trace, and report the first call that\n"
+           "                       differs from the recording\n"
            "  -h, --help           this text\n"
            "\n"
            "exit status: 0 all went well; 1 the run found problems (refused gates, failed\n"

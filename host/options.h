@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "host/trace_report.h"
+
 namespace qunhost {
 
 struct Options {
@@ -18,6 +20,10 @@ struct Options {
     int64_t tableEveryMs = 2000;  // plain output: a table of values this often (0: per step)
     std::string driverPath;       // empty: MORDALIX.DLL beside qunhost.exe
     std::string logFile;          // the whole driver log, every level, to this file
+    std::string traceFile;        // --trace: read this card-traffic trace, run nothing
+    bool traceList = false;       // --list: every selected call, after the summary
+    TraceFilter traceFilter;  // --routine, --channel, --equipment, --status, --from, --to, --gap
+    std::string replayFile;   // --replay: the simulated card answers from this trace
 };
 
 // False with a message for a command line that cannot be run.
