@@ -38,10 +38,8 @@ add_library(mordalix SHARED
 set_target_properties(mordalix PROPERTIES OUTPUT_NAME MORDALIX PREFIX "" SUFFIX ".DLL")
 target_include_directories(mordalix PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(mordalix PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${QUN_WARNINGS}>)
-configure_file(entry/version_config.h.in ${CMAKE_BINARY_DIR}/generated/version_config.h)
-target_include_directories(mordalix PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_link_options(mordalix PRIVATE ${QUN_STATIC_RUNTIME})
-target_link_libraries(mordalix PRIVATE korvex_imports applicom_imports comctl32 user32)
+target_link_libraries(mordalix PRIVATE qun_version korvex_imports applicom_imports comctl32 user32)
 
 # The same objects as a static library, for tests that call inner functions.
 add_library(mordalix_core_in_tests STATIC $<TARGET_OBJECTS:mordalix_core>)
