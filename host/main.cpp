@@ -18,6 +18,7 @@
 #include "host/runner.h"
 #include "host/scenario.h"
 #include "host/screen.h"
+#include "version_config.h"
 
 namespace {
 
@@ -96,6 +97,12 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        // The release's version, which the driver module carries in its
+        // version resource too.
+        std::printf("qunhost %s\n", QUN_VERSION_TEXT);
         return 0;
     }
     if (options.browse && BrowseUnavailableReason() != nullptr) {

@@ -34,6 +34,9 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options* options, s
         };
         if (name == "-h" || name == "--help") {
             options->help = true;
+        } else if (name == "--version") {
+            if (!noValue()) return false;
+            options->version = true;
         } else if (name == "-c" || name == "--check") {
             if (!noValue()) return false;
             options->check = true;
@@ -83,7 +86,7 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options* options, s
             return false;
         }
     }
-    if (options->help) return true;
+    if (options->help || options->version) return true;
     if (options->scenario.empty() && !options->info && !options->browse) {
         *error = "no scenario file given (see --help)";
         return false;
@@ -104,6 +107,7 @@ std::string UsageText() {
     return "usage: qunhost [options] SCENARIO\n"
            "       qunhost --info\n"
            "       qunhost --browse\n"
+           "       qunhost --version\n"
            "\n"
            "Loads MORDALIX.DLL as the Korvex host does and runs a scenario: cold start,\n"
            "the gates, the plant of the simulated card and the time line of steps.\n"
@@ -122,6 +126,7 @@ std::string UsageText() {
            "      --table-every D  plain output: print the table of values every D\n"
            "                       (default 2s; 0s: at the end of each read step only)\n"
            "      --driver PATH    the driver module (default: MORDALIX.DLL beside qunhost)\n"
+           "      --version        print the release's version\n"
            "  -h, --help           this text\n"
            "\n"
            "exit status: 0 all went well; 1 the run found problems (refused gates, failed\n"
