@@ -7,15 +7,21 @@
 #                                       files, and the test tools in a folder
 #                                       marked not for a live plant
 #   dist/SHA256SUMS                     the zip's checksum, for sha256sum -c
-# The cross build runs on every machine; no Wine is needed.
+# The cross build runs on every machine; Wine is needed only by --test.
+#   --test   then run the package's own test (tests/package/package_test.sh):
+#            under Wine, or where the native build runs on the same package
+#            made of the native files (build-native/package/, no release)
 # QUN_RELEASE_DIR and QUN_DIST_DIR name other folders (scripts/reproducible.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/runtime.sh"
-if [ $# -gt 0 ]; then
-  echo "usage: scripts/package.sh" >&2
-  exit 2
-fi
+test_package=0
+for a in "$@"; do
+  case "$a" in
+    --test) test_package=1 ;;
+    *) echo "usage: scripts/package.sh [--test]" >&2; exit 2 ;;
+  esac
+done
 qun_decide_runtime
 "$root/scripts/setup.sh"
 qun_release_epoch
@@ -53,3 +59,15 @@ cp "$zip" "$dist/$name"
 echo "package: $dist/$name"
 echo "package: $dist/SHA256SUMS: $(cat "$dist/SHA256SUMS")"
 
+[ "$test_package" = 1 ] || exit 0
+qun_confirm_wine
+zips=("$dist/$name")
+if [ "$QUN_RUNTIME" = native ]; then
+  # The same package of the native files, for the run checks; the native
+  # build is a test build, not a release, and keeps its own date.
+  echo "== the same package of the native build's files, for the package test"
+  (unset SOURCE_DATE_EPOCH && qun_build_native mordalix korvex applicom qunhost >/dev/null &&
+    make_package "$qun_native" >/dev/null)
+  zips+=("$(ls "$qun_native"/package/MORDALIX-*.zip)")
+fi
+bash "$root/tests/package/package_test.sh" "${zips[@]}"
