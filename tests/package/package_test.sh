@@ -95,11 +95,13 @@ run_tools() {  # system
   timeout 120 "${run[@]}" --info >"$out" 2>&1 </dev/null || status=$?
   [ "$status" = 0 ] && grep -q "^record code      82" "$out" ||
     fail "$system: qunhost --info gave status $status: $(cat "$out")"
-  # The install notes give the host the state block's size that the driver reports.
+  # The install notes give the host the state block's size that the Windows
+  # module reports (natively, handles of 64 bits make it larger).
   local size
   size=$(sed -n 's/^state block *\([0-9]*\) bytes.*/\1/p' "$out")
-  grep -q "reports ($size bytes)" "$top/INSTALL.txt" ||
+  if [ "$system" = win32 ] && ! grep -q "reports ($size bytes)" "$top/INSTALL.txt"; then
     fail "$system: INSTALL.txt does not give the state block's size, $size bytes"
+  fi
 
   # The example initialisation file, under its instance's name, changes
   # nothing and is read line by line as it explains.
