@@ -18,7 +18,13 @@ version=$(sed -n 's/^project(mordalix VERSION \([0-9][0-9.]*\) .*/\1/p' "$root/C
 [ -n "$version" ] || { echo "package test: no project version in CMakeLists.txt" >&2; exit 2; }
 tools=test-tools-NOT-FOR-A-LIVE-PLANT
 work=$(mktemp -d "${TMPDIR:-/tmp}/mordalix-package-test.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+used_wine=0
+cleanup() {
+  rm -rf "$work"
+  # The Wine prefix's server was started to stay; end it as the demo does.
+  if [ "$used_wine" = 1 ]; then wineserver -k </dev/null >/dev/null 2>&1 || true; fi
+}
+trap cleanup EXIT
 failures=0
 fail() {
   echo "package test: FAILED: $*"
@@ -150,6 +156,7 @@ for zip in "$@"; do
   if [ "$system" = win32 ] && [ "$QUN_RUNTIME" = wine ]; then
     mkdir -p "$qun_build"
     source "$root/scripts/wine-env.sh"
+    used_wine=1
     run_tools win32
     ran=1
   elif [ "$system" != win32 ] && [ "$QUN_RUNTIME" = native ]; then
