@@ -4,14 +4,27 @@
 # the host and card libraries.
 set(QUN_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
+# Reproducible modules: the same sources give the same bytes in any folder at
+# any time. No time stamp in the PE headers, and no source or build folder in
+# what the compiler records (__FILE__, debug information of a debug build);
+# the build folder's mapping comes last so that it wins when the build folder
+# lies inside the sources.
+add_link_options(-Wl,--no-insert-timestamp)
+add_compile_options(
+  "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=>"
+  "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}/=build/>")
+
 # ---- Import libraries of the host and card interfaces -------------------------
 # Built from the interface's own export lists, so the driver can only ever call
-# what the real libraries export.
+# what the real libraries export. dlltool names its symbols after the output
+# path, which therefore is given relative: the build folder stays out of the
+# modules' symbol tables.
 function(qun_import_library target def dll)
   set(lib ${CMAKE_BINARY_DIR}/imports/lib${target}.a)
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/imports)
   add_custom_command(OUTPUT ${lib}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/imports
-    COMMAND ${CMAKE_DLLTOOL} -d ${def} -D ${dll} -l ${lib}
+    COMMAND ${CMAKE_DLLTOOL} -d ${def} -D ${dll} -l lib${target}.a
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/imports
     DEPENDS ${def} VERBATIM)
   add_custom_target(${target}_lib DEPENDS ${lib})
   add_library(${target} STATIC IMPORTED GLOBAL)
@@ -38,10 +51,8 @@ add_library(mordalix SHARED
 set_target_properties(mordalix PROPERTIES OUTPUT_NAME MORDALIX PREFIX "" SUFFIX ".DLL")
 target_include_directories(mordalix PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(mordalix PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${QUN_WARNINGS}>)
-configure_file(entry/version_config.h.in ${CMAKE_BINARY_DIR}/generated/version_config.h)
-target_include_directories(mordalix PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_link_options(mordalix PRIVATE ${QUN_STATIC_RUNTIME})
-target_link_libraries(mordalix PRIVATE korvex_imports applicom_imports comctl32 user32)
+target_link_libraries(mordalix PRIVATE qun_version korvex_imports applicom_imports comctl32 user32)
 
 # The same objects as a static library, for tests that call inner functions.
 add_library(mordalix_core_in_tests STATIC $<TARGET_OBJECTS:mordalix_core>)

@@ -20,6 +20,7 @@
 #include "host/screen.h"
 #include "host/trace_report.h"
 #include "trace/trace_reader.h"
+#include "version_config.h"
 
 namespace {
 
@@ -118,6 +119,12 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        // The release's version, which the driver module carries in its
+        // version resource too.
+        std::printf("qunhost %s\n", QUN_VERSION_TEXT);
         return 0;
     }
     if (!options.traceFile.empty()) return TraceCommand(options);

@@ -35,6 +35,9 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options* options, s
         };
         if (name == "-h" || name == "--help") {
             options->help = true;
+        } else if (name == "--version") {
+            if (!noValue()) return false;
+            options->version = true;
         } else if (name == "-c" || name == "--check") {
             if (!noValue()) return false;
             options->check = true;
@@ -125,7 +128,7 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options* options, s
             return false;
         }
     }
-    if (options->help) return true;
+    if (options->help || options->version) return true;
     if (!options->traceFile.empty()) {
         if (!options->scenario.empty() || !options->replayFile.empty() || options->check ||
             options->browse) {
@@ -158,6 +161,7 @@ std::string UsageText() {
     return "usage: qunhost [options] SCENARIO\n"
            "       qunhost --info\n"
            "       qunhost --browse\n"
+           "       qunhost --version\n"
            "       qunhost --trace FILE [--list] [filters]\n"
            "       qunhost --replay FILE [options] SCENARIO\n"
            "\n"
@@ -186,6 +190,7 @@ std::string UsageText() {
            "      --replay FILE    run the scenario with the simulated card answering\n"
            "                       from the trace, and report the first call that\n"
            "                       differs from the recording\n"
+           "      --version        print the release's version\n"
            "  -h, --help           this text\n"
            "\n"
            "exit status: 0 all went well; 1 the run found problems (refused gates, failed\n"

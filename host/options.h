@@ -16,6 +16,7 @@ struct Options {
     bool browse = false;   // the "Tag Format" dialog
     bool plain = false;    // no live table even on a terminal
     bool help = false;
+    bool version = false;         // the release's version, and nothing else
     int32_t logLevel = 32;        // driver log lines shown from this level up
     int64_t tableEveryMs = 2000;  // plain output: a table of values this often (0: per step)
     std::string driverPath;       // empty: MORDALIX.DLL beside qunhost.exe

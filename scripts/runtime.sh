@@ -115,3 +115,18 @@ qun_build_native() {
   cmake -S "$qun_root" -B "$qun_native" >/dev/null
   cmake --build "$qun_native" -j "$(nproc)" "${targets[@]}"
 }
+
+# Exports SOURCE_DATE_EPOCH for a release build: the caller's value if given,
+# else the time of the checkout's commit. The compiler takes the cold start's
+# build date and time from it, cpack the times of the package's files.
+qun_release_epoch() {
+  if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+    export SOURCE_DATE_EPOCH
+    return 0
+  fi
+  if ! SOURCE_DATE_EPOCH=$(git -C "$qun_root" log -1 --format=%ct 2>/dev/null); then
+    echo "release: $qun_root is no git checkout: set SOURCE_DATE_EPOCH to the release's time" >&2
+    return 2
+  fi
+  export SOURCE_DATE_EPOCH
+}

@@ -6,8 +6,10 @@
 #    end to end, the allocation counts and the scripts' own tests;
 #  - elsewhere: every test program natively but the dialog's, which shows as
 #    skipped (scripts/runtime.sh decides; QUN_RUNTIME=wine|native forces);
-# then the sanitizer and fuzz stage (scripts/native-checks.sh; QUN_SKIP_NATIVE=1
-# skips it). Arguments go to the first ctest run.
+# then the release package (scripts/package.sh --test: built, unpacked into an
+# empty folder and run; scripts/reproducible.sh: built again in another folder
+# and compared), and the sanitizer and fuzz stage (scripts/native-checks.sh;
+# QUN_SKIP_NATIVE=1 skips it). Arguments go to the first ctest run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/runtime.sh"
@@ -53,6 +55,12 @@ else
   echo "== the test programs natively (the dialog's need Windows windows: skipped)"
   (cd "$qun_native" && ctest --output-on-failure --timeout 900 "$@")
 fi
+
+# The release package: about a minute and a half, most of it the example
+# plant run from the unpacked package and the second release build.
+echo "== the release package: unpacked into an empty folder and run; built again elsewhere and compared"
+"$root/scripts/package.sh" --test
+"$root/scripts/reproducible.sh"
 
 # The same driver under sanitizers, and fuzzing.
 if [ "${QUN_SKIP_NATIVE:-0}" != 1 ]; then
