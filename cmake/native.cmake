@@ -34,15 +34,24 @@ if(QUN_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
 
-add_library(mordalix_core OBJECT ${QUN_CORE_SOURCES} platform/posix/os_posix.cpp)
-target_include_directories(mordalix_core PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_options(mordalix_core PRIVATE ${QUN_WARNINGS})
+# The driver's portable objects with the POSIX layer under them.
+function(qun_driver_objects target)
+  add_library(${target} OBJECT ${QUN_CORE_SOURCES} ${CMAKE_SOURCE_DIR}/platform/posix/os_posix.cpp)
+  target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
+  target_compile_options(${target} PRIVATE ${QUN_WARNINGS})
+endfunction()
+qun_driver_objects(mordalix_core)
 
-# libMORDALIX.so exports QunMain alone, like the DLL.
-add_library(mordalix SHARED $<TARGET_OBJECTS:mordalix_core>)
-set_target_properties(mordalix PROPERTIES OUTPUT_NAME MORDALIX)
-target_link_options(mordalix PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/mordalix.map)
-target_link_libraries(mordalix PRIVATE korvex applicom)
+# libMORDALIX.so made of a set of the driver's objects (the product, and a
+# build with one planted change for the replay test); it exports QunMain
+# alone, like the DLL.
+function(qun_driver_module target objects)
+  add_library(${target} SHARED $<TARGET_OBJECTS:${objects}>)
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME MORDALIX)
+  target_link_options(${target} PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/mordalix.map)
+  target_link_libraries(${target} PRIVATE korvex applicom)
+endfunction()
+qun_driver_module(mordalix mordalix_core)
 
 add_library(mordalix_core_in_tests STATIC $<TARGET_OBJECTS:mordalix_core>)
 target_include_directories(mordalix_core_in_tests PUBLIC ${CMAKE_SOURCE_DIR})

@@ -34,25 +34,34 @@ endfunction()
 qun_import_library(korvex_imports ${CMAKE_SOURCE_DIR}/platform/korvex.def KORVEX.dll)
 qun_import_library(applicom_imports ${CMAKE_SOURCE_DIR}/platform/applicom.def APPLICOM.dll)
 
-add_library(mordalix_core OBJECT ${QUN_CORE_SOURCES} platform/windows/os_win32.cpp)
-target_include_directories(mordalix_core PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_options(mordalix_core PRIVATE ${QUN_WARNINGS})
+# The driver's portable objects with the Windows layer under them.
+function(qun_driver_objects target)
+  add_library(${target} OBJECT ${QUN_CORE_SOURCES} ${CMAKE_SOURCE_DIR}/platform/windows/os_win32.cpp)
+  target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
+  target_compile_options(${target} PRIVATE ${QUN_WARNINGS})
+endfunction()
+qun_driver_objects(mordalix_core)
 
 # The browse dialog: Win32 user interface code and its resource template.
 file(GLOB QUN_DIALOG_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/browse/dialog/*.cpp)
 file(GLOB QUN_DIALOG_RESOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/browse/dialog/*.rc)
 
-add_library(mordalix SHARED
-  $<TARGET_OBJECTS:mordalix_core>
-  ${QUN_DIALOG_SOURCES} ${QUN_DIALOG_RESOURCES}
-  platform/windows/dllmain.cpp
-  entry/mordalix.def
-  entry/version.rc)
-set_target_properties(mordalix PROPERTIES OUTPUT_NAME MORDALIX PREFIX "" SUFFIX ".DLL")
-target_include_directories(mordalix PRIVATE ${CMAKE_SOURCE_DIR})
-target_compile_options(mordalix PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${QUN_WARNINGS}>)
-target_link_options(mordalix PRIVATE ${QUN_STATIC_RUNTIME})
-target_link_libraries(mordalix PRIVATE qun_version korvex_imports applicom_imports comctl32 user32)
+# MORDALIX.DLL made of a set of the driver's objects: the product, and (for
+# the replay test) a build with one planted change.
+function(qun_driver_module target objects)
+  add_library(${target} SHARED
+    $<TARGET_OBJECTS:${objects}>
+    ${QUN_DIALOG_SOURCES} ${QUN_DIALOG_RESOURCES}
+    ${CMAKE_SOURCE_DIR}/platform/windows/dllmain.cpp
+    ${CMAKE_SOURCE_DIR}/entry/mordalix.def
+    ${CMAKE_SOURCE_DIR}/entry/version.rc)
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME MORDALIX PREFIX "" SUFFIX ".DLL")
+  target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${QUN_WARNINGS}>)
+  target_link_options(${target} PRIVATE ${QUN_STATIC_RUNTIME})
+  target_link_libraries(${target} PRIVATE qun_version korvex_imports applicom_imports comctl32 user32)
+endfunction()
+qun_driver_module(mordalix mordalix_core)
 
 # The same objects as a static library, for tests that call inner functions.
 add_library(mordalix_core_in_tests STATIC $<TARGET_OBJECTS:mordalix_core>)

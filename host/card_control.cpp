@@ -29,6 +29,11 @@ void Find(void* module, const char* name, Function* function) {
     X(simulateReset, "ApcSimulateReset")         \
     X(journalClear, "ApcJournalClear")
 
+// Looked up as well, but not required by complete().
+#define QUNHOST_REPLAY_FUNCTIONS(X)  \
+    X(replayStart, "ApcReplayStart") \
+    X(replayFinish, "ApcReplayFinish")
+
 void CardControl::Resolve() {
     void* module = sys::LoadedModule(sys::kCardLibraryName);
     // Behind the recording tap the controls are in the library it forwards to.
@@ -37,6 +42,7 @@ void CardControl::Resolve() {
         module = real();
 #define QUNHOST_FIND(field, name) Find(module, name, &field);
     QUNHOST_CARD_FUNCTIONS(QUNHOST_FIND)
+    QUNHOST_REPLAY_FUNCTIONS(QUNHOST_FIND)
 #undef QUNHOST_FIND
 }
 

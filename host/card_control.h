@@ -26,6 +26,9 @@ struct CardControl {
     decltype(&ApcSetCallDelay) setCallDelay = nullptr;
     decltype(&ApcSimulateReset) simulateReset = nullptr;
     decltype(&ApcJournalClear) journalClear = nullptr;
+    // Replay of a card-traffic trace (qunhost --replay); not needed otherwise.
+    decltype(&ApcReplayStart) replayStart = nullptr;
+    decltype(&ApcReplayFinish) replayFinish = nullptr;
 
     // Looks the functions up in the loaded APPLICOM.dll. Missing ones stay null.
     void Resolve();

@@ -110,6 +110,7 @@ int Runner::Run() {
         }
     }
     if (!CheckCardFunctions()) return 2;
+    if (!options_.replayFile.empty() && !StartReplay()) return 2;
 
     // The driver reads its initialisation file from the current folder: run
     // in the scenario's folder, where the file belongs.
@@ -149,8 +150,40 @@ int Runner::Run() {
 
     RunTimeline();
     FinishDriver();
+    if (!options_.replayFile.empty()) FinishReplay();
     PrintSummary();
     return ProblemCount(Runs(), totals_) == 0 ? 0 : 1;
+}
+
+bool Runner::StartReplay() {
+    if (card_.replayStart == nullptr || card_.replayFinish == nullptr) {
+        PrintError(
+            "--replay needs the simulated card, which answers from a trace; this card "
+            "library has no ApcReplayStart");
+        return false;
+    }
+    // The run goes on in the scenario's folder: the trace's full path now.
+    const std::string path = sys::FullPath(options_.replayFile);
+    char message[512] = "";
+    if (card_.replayStart(path.c_str(), message, sizeof message) != 0) {
+        PrintError(std::string("cannot replay ") + path + ": " + message);
+        return false;
+    }
+    Say("replay: the simulated card answers every call from the trace " + path);
+    return true;
+}
+
+void Runner::FinishReplay() {
+    char text[2048] = "";
+    const int32_t departed = card_.replayFinish(text, sizeof text);
+    std::string lines = text;
+    size_t start = 0;
+    while (start <= lines.size()) {
+        const size_t end = std::min(lines.find('\n', start), lines.size());
+        Say("replay: " + lines.substr(start, end - start));
+        start = end + 1;
+    }
+    if (departed != 0) totals_.errors.push_back("replay: the run departed from the recording");
 }
 
 std::vector<GateRun> Runner::Runs() const {

@@ -66,6 +66,10 @@ private:
 
     std::vector<std::string> ValueTable(const std::string& heading);
     std::vector<GateRun> Runs() const;
+    // --replay: the simulated card answers from the trace, and afterwards
+    // says whether the run reproduced it.
+    bool StartReplay();
+    void FinishReplay();
     std::string Stamp() const;
     void Say(const std::string& text);
     void Error(const std::string& text);

@@ -39,7 +39,10 @@ std::string ReadFile(const std::string& path) {
     return text;
 }
 
-void FlushAtProcessEnd() { Tap::Instance().FlushIfFree(); }
+// With the writer still running, it is stopped and everything written;
+// where it was stopped half-way, what it left is written unless it held the
+// file then.
+void FlushAtProcessEnd(bool threadsAlive) { Tap::Instance().End(threadsAlive); }
 
 }  // namespace
 

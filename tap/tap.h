@@ -45,8 +45,15 @@ public:
     void Record(const qtrace::CallRecord& call) { recorder_.Record(call); }
     // Writes what is recorded so far (at exitbus).
     void Flush() { recorder_.Drain(); }
-    // The same at the process's end, unless the writer was stopped mid-write.
-    void FlushIfFree() { recorder_.TryDrain(); }
+    // At the process's end: the writer stopped and everything written, or
+    // where the writer was stopped wherever it was, what is left written
+    // unless it held the file then.
+    void End(bool writerAlive) {
+        if (writerAlive)
+            recorder_.Stop();
+        else
+            recorder_.TryDrain();
+    }
 
     // Cyclic functions as the real library was asked to create them, so that
     // transcycpack's image can be recorded with its size.

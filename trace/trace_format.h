@@ -19,7 +19,8 @@
 //            i32 scalar arguments, in the routine's order
 //            the data in (what a write handed over), then the data out
 //            (what a read delivered)
-//            u32 checksum: FNV-1a over the record's bytes before it
+//            u32 checksum: FNV-1a over the record's bytes before it, taken
+//            as 32-bit little-endian words (the last one filled with zeros)
 //
 // A "dropped" record carries in its one argument how many calls were not
 // recorded (the tap's memory was full) since the previous such record; a
@@ -73,10 +74,23 @@ struct RecordHeader {
 #pragma pack(pop)
 static_assert(sizeof(RecordHeader) == kRecordHeaderBytes, "a record header is 28 bytes");
 
-// FNV-1a, 32 bits: cheap, and enough to tell a torn record from a whole one.
+// FNV-1a over 32-bit little-endian words (the last one filled with zeros):
+// cheap, and enough to tell a torn record from a whole one.
 inline uint32_t Checksum(const uint8_t* bytes, size_t size) {
     uint32_t hash = 2166136261u;
-    for (size_t i = 0; i < size; ++i) hash = (hash ^ bytes[i]) * 16777619u;
+    size_t i = 0;
+    for (; i + 4 <= size; i += 4) {
+        const uint32_t word = bytes[i] | (static_cast<uint32_t>(bytes[i + 1]) << 8) |
+                              (static_cast<uint32_t>(bytes[i + 2]) << 16) |
+                              (static_cast<uint32_t>(bytes[i + 3]) << 24);
+        hash = (hash ^ word) * 16777619u;
+    }
+    if (i < size) {
+        uint32_t word = 0;
+        for (size_t b = 0; i + b < size; ++b)
+            word |= static_cast<uint32_t>(bytes[i + b]) << (8 * b);
+        hash = (hash ^ word) * 16777619u;
+    }
     return hash;
 }
 

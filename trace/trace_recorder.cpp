@@ -62,10 +62,13 @@ bool TraceRecorder::Start(const RecorderSettings& settings, std::string* error) 
 
 void TraceRecorder::Record(const CallRecord& call) {
     if (!ring_) return;
-    RecordHeader header{};
     const size_t argumentBytes = 4 * static_cast<size_t>(call.argumentCount);
-    header.bytes = static_cast<uint16_t>(kRecordHeaderBytes + argumentBytes + call.inBytes +
-                                         call.outBytes + kChecksumBytes);
+    const size_t size =
+        kRecordHeaderBytes + argumentBytes + call.inBytes + call.outBytes + kChecksumBytes;
+    uint8_t* at = ring_->BeginPush(size);
+    if (at == nullptr) return;  // counted as dropped
+    RecordHeader header;
+    header.bytes = static_cast<uint16_t>(size);
     header.kind = kCallRecord;
     header.routine = call.routine;
     header.thread = call.thread;
@@ -74,29 +77,34 @@ void TraceRecorder::Record(const CallRecord& call) {
     header.durationTicks = duration > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(duration);
     header.status = call.status;
     header.argumentCount = static_cast<uint8_t>(call.argumentCount);
+    header.reserved = 0;
     header.inBytes = static_cast<uint16_t>(call.inBytes);
     header.outBytes = static_cast<uint16_t>(call.outBytes);
-    static const uint32_t kUnsummed = 0;  // the writer fills the checksum in
-    const TraceRing::Piece pieces[] = {{&header, sizeof header},
-                                       {call.arguments, argumentBytes},
-                                       {call.in, call.inBytes},
-                                       {call.out, call.outBytes},
-                                       {&kUnsummed, kChecksumBytes}};
-    ring_->Push(pieces, 5);
+    std::memcpy(at, &header, sizeof header);
+    at += sizeof header;
+    std::memcpy(at, call.arguments, argumentBytes);
+    at += argumentBytes;
+    if (call.inBytes != 0) std::memcpy(at, call.in, call.inBytes);
+    at += call.inBytes;
+    if (call.outBytes != 0) std::memcpy(at, call.out, call.outBytes);
+    // The checksum's four bytes are the writer's to fill in.
+    ring_->EndPush();
 }
 
 void TraceRecorder::Note(const std::string& text) {
     if (!ring_) return;
-    const size_t size = text.size() < kMostDataBytes ? text.size() : kMostDataBytes;
+    const size_t length = text.size() < kMostDataBytes ? text.size() : kMostDataBytes;
+    const size_t size = kRecordHeaderBytes + length + kChecksumBytes;
+    uint8_t* at = ring_->BeginPush(size);
+    if (at == nullptr) return;
     RecordHeader header{};
-    header.bytes = static_cast<uint16_t>(kRecordHeaderBytes + size + kChecksumBytes);
+    header.bytes = static_cast<uint16_t>(size);
     header.kind = kNoteRecord;
     header.ticks = settings_.ticks() - startTicks_;
-    header.inBytes = static_cast<uint16_t>(size);
-    static const uint32_t kUnsummed = 0;
-    const TraceRing::Piece pieces[] = {
-        {&header, sizeof header}, {text.data(), size}, {&kUnsummed, kChecksumBytes}};
-    ring_->Push(pieces, 3);
+    header.inBytes = static_cast<uint16_t>(length);
+    std::memcpy(at, &header, sizeof header);
+    std::memcpy(at + sizeof header, text.data(), length);
+    ring_->EndPush();
 }
 
 void TraceRecorder::WriteRecord(uint8_t* record, size_t size) {
@@ -112,9 +120,9 @@ void TraceRecorder::WriteRecord(uint8_t* record, size_t size) {
 }
 
 void TraceRecorder::WriteDroppedMarker() {
-    const uint64_t dropped = ring_->dropped();
+    const uint32_t dropped = ring_->dropped();
     if (dropped == droppedWritten_) return;
-    const uint64_t since = dropped - droppedWritten_;
+    const uint32_t since = dropped - droppedWritten_;
     droppedWritten_ = dropped;
     uint8_t record[kRecordHeaderBytes + 4 + kChecksumBytes] = {};
     RecordHeader header{};

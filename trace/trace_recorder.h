@@ -67,7 +67,7 @@ public:
     // Drains and ends the writer thread.
     void Stop();
 
-    uint64_t dropped() const { return ring_ ? ring_->dropped() : 0; }
+    uint32_t dropped() const { return ring_ ? ring_->dropped() : 0; }
     // Suspends the writer thread (tests of a full ring).
     void PauseWriter(bool paused) { paused_.store(paused); }
 
@@ -85,7 +85,7 @@ private:
     std::FILE* file_ = nullptr;
     uint64_t fileBytes_ = 0;
     uint64_t startTicks_ = 0;
-    uint64_t droppedWritten_ = 0;
+    uint32_t droppedWritten_ = 0;
     std::vector<uint8_t> batch_;
     std::thread writer_;
     std::atomic<bool> stopping_{false};

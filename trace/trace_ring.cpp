@@ -8,8 +8,15 @@ namespace {
 
 size_t PowerOfTwoAtLeast(size_t size) {
     size_t power = 4096;
-    while (power < size) power <<= 1;
+    while (power < size && power < (size_t{1} << 30)) power <<= 1;
     return power;
+}
+
+void PutSize(uint8_t* at, uint32_t size) { std::memcpy(at, &size, 4); }
+uint32_t GetSize(const uint8_t* at) {
+    uint32_t size;
+    std::memcpy(&size, at, 4);
+    return size;
 }
 
 }  // namespace
@@ -17,55 +24,48 @@ size_t PowerOfTwoAtLeast(size_t size) {
 TraceRing::TraceRing(size_t capacity)
     : buffer_(PowerOfTwoAtLeast(capacity)), mask_(buffer_.size() - 1) {}
 
-void TraceRing::CopyIn(uint64_t at, const void* bytes, size_t size) {
-    const size_t start = static_cast<size_t>(at) & mask_;
-    const size_t first = size < buffer_.size() - start ? size : buffer_.size() - start;
-    std::memcpy(&buffer_[start], bytes, first);
-    if (first < size)
-        std::memcpy(&buffer_[0], static_cast<const uint8_t*>(bytes) + first, size - first);
-}
-
-void TraceRing::CopyOut(uint64_t at, uint8_t* out, size_t size) const {
-    const size_t start = static_cast<size_t>(at) & mask_;
-    const size_t first = size < buffer_.size() - start ? size : buffer_.size() - start;
-    std::memcpy(out, &buffer_[start], first);
-    if (first < size) std::memcpy(out + first, &buffer_[0], size - first);
-}
-
-bool TraceRing::Push(const Piece* pieces, int count) {
-    size_t total = 0;
-    for (int i = 0; i < count; ++i) total += pieces[i].size;
+uint8_t* TraceRing::BeginPush(size_t size) {
+    const size_t entry = (4 + size + 3) & ~size_t{3};
     while (pushing_.test_and_set(std::memory_order_acquire)) {
     }
-    const uint64_t head = head_.load(std::memory_order_relaxed);
-    const uint64_t tail = tail_.load(std::memory_order_acquire);
-    if (total > buffer_.size() - static_cast<size_t>(head - tail)) {
+    uint32_t head = head_.load(std::memory_order_relaxed);
+    const uint32_t tail = tail_.load(std::memory_order_acquire);
+    const size_t start = static_cast<size_t>(head) & mask_;
+    const size_t filler = start + entry > buffer_.size() ? buffer_.size() - start : 0;
+    if (entry + filler > buffer_.size() - static_cast<size_t>(head - tail)) {
         pushing_.clear(std::memory_order_release);
         dropped_.fetch_add(1, std::memory_order_relaxed);
-        return false;
+        return nullptr;
     }
-    uint64_t at = head;
-    for (int i = 0; i < count; ++i) {
-        CopyIn(at, pieces[i].bytes, pieces[i].size);
-        at += pieces[i].size;
+    if (filler != 0) {
+        PutSize(&buffer_[start], static_cast<uint32_t>(filler) | kFiller);
+        head += static_cast<uint32_t>(filler);
     }
-    head_.store(at, std::memory_order_release);
+    uint8_t* at = &buffer_[static_cast<size_t>(head) & mask_];
+    PutSize(at, static_cast<uint32_t>(entry));
+    pending_ = head + static_cast<uint32_t>(entry);
+    return at + 4;
+}
+
+void TraceRing::EndPush() {
+    head_.store(pending_, std::memory_order_release);
     pushing_.clear(std::memory_order_release);
-    return true;
 }
 
 size_t TraceRing::Take(uint8_t* out, size_t room) {
-    const uint64_t head = head_.load(std::memory_order_acquire);
-    uint64_t tail = tail_.load(std::memory_order_relaxed);
+    const uint32_t head = head_.load(std::memory_order_acquire);
+    uint32_t tail = tail_.load(std::memory_order_relaxed);
     size_t moved = 0;
     while (tail != head) {
-        uint8_t sizeBytes[2];
-        CopyOut(tail, sizeBytes, 2);
-        const size_t size = sizeBytes[0] | (static_cast<size_t>(sizeBytes[1]) << 8);
-        if (size > room - moved) break;
-        CopyOut(tail, out + moved, size);
-        moved += size;
-        tail += size;
+        const uint8_t* at = &buffer_[static_cast<size_t>(tail) & mask_];
+        const uint32_t entry = GetSize(at);
+        if ((entry & kFiller) == 0) {
+            const size_t size = at[4] | (static_cast<size_t>(at[5]) << 8);
+            if (size > room - moved) break;
+            std::memcpy(out + moved, at + 4, size);
+            moved += size;
+        }
+        tail += entry & ~kFiller;
     }
     tail_.store(tail, std::memory_order_release);
     return moved;

@@ -1,11 +1,16 @@
 // The recorder's memory between the calling threads and the thread that
 // writes the trace file: a bounded ring of whole records.
 //
-// A calling thread only copies its record in (Push) and never waits for the
-// file: when the ring is full the record is dropped and counted. Callers are
-// serialised among themselves by a spin lock held for the copy alone; the
-// writer takes records out (Take) without any lock, so it never holds a
-// caller up.
+// A calling thread only copies its record in and never waits for the file:
+// when the ring is full the record is dropped and counted. Callers are
+// serialised among themselves by a spin lock held while the record is
+// written into the ring, a few dozen bytes; the writer takes records out
+// (Take) without any lock, so it never holds a caller up.
+//
+// Inside the ring each record is an entry: a 32-bit size (a multiple of 4,
+// the size itself included), the record, and up to 3 bytes of filling. An
+// entry never wraps around the ring's end: where one would not fit, a filler
+// entry (size with bit 31 set) takes the rest and the entry starts at 0.
 #pragma once
 
 #include <atomic>
@@ -17,42 +22,40 @@ namespace qtrace {
 
 class TraceRing {
 public:
-    // capacity: bytes, rounded up to a power of two.
-    explicit TraceRing(size_t capacity);
+    // capacity: bytes, rounded up to a power of two of at least 4096.
+    explicit TraceRing(size_t capacity);  // at most 1 GB
     TraceRing(const TraceRing&) = delete;
     TraceRing& operator=(const TraceRing&) = delete;
 
-    // A record given in pieces that are copied one after the other.
-    struct Piece {
-        const void* bytes;
-        size_t size;
-    };
-    // Copies one record whose first two bytes (of the first piece) hold its
-    // whole size. False, and one more dropped record counted, when the ring
-    // has no room for it.
-    bool Push(const Piece* pieces, int count);
+    // Room for a record of size bytes, in one piece, or null when the ring is
+    // full (the record is counted as dropped and EndPush must not follow).
+    // Between BeginPush and EndPush the caller holds the ring's spin lock.
+    uint8_t* BeginPush(size_t size);
+    // Publishes the record written since BeginPush.
+    void EndPush();
 
     // Moves whole records, oldest first, into out (at most room bytes) and
-    // returns the bytes moved. For the one writer thread only.
+    // returns the bytes moved; each record's first two bytes hold its size.
+    // For one thread at a time (the writer's).
     size_t Take(uint8_t* out, size_t room);
 
-    // Records dropped since the ring was made.
-    uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
+    // Records dropped since the ring was made (modulo 2^32).
+    uint32_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
     size_t capacity() const { return mask_ + 1; }
-    bool empty() const {
-        return head_.load(std::memory_order_acquire) == tail_.load(std::memory_order_relaxed);
-    }
 
 private:
-    void CopyIn(uint64_t at, const void* bytes, size_t size);
-    void CopyOut(uint64_t at, uint8_t* out, size_t size) const;
+    static constexpr uint32_t kFiller = 0x80000000u;
 
     std::vector<uint8_t> buffer_;
     size_t mask_;
-    std::atomic<uint64_t> head_{0};  // end of the published records
-    std::atomic<uint64_t> tail_{0};  // start of the records not yet taken
-    std::atomic<uint64_t> dropped_{0};
+    // Positions count bytes modulo 2^32 (32-bit atomics are plain loads and
+    // stores on the 32-bit target, where 64-bit ones are not); the capacity
+    // is far below that, so differences stay right.
+    std::atomic<uint32_t> head_{0};  // end of the published entries
+    std::atomic<uint32_t> tail_{0};  // start of the entries not yet taken
+    std::atomic<uint32_t> dropped_{0};
     std::atomic_flag pushing_ = ATOMIC_FLAG_INIT;
+    uint32_t pending_ = 0;  // where the entry being written ends (under the lock)
 };
 
 }  // namespace qtrace

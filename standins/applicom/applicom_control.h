@@ -189,4 +189,17 @@ void ApcSimulateReset(void);
 // Calls answered with an injected failure since the last reset.
 int32_t ApcInjectedFailureCount(void);
 
+// ---- Replay of a card-traffic trace ----------------------------------------------
+// From now on every routine answers with the status and data recorded for it
+// in the trace at path (a trace of the tap), call by call and thread by
+// thread, until the first call that asks something else than the recording;
+// from that call on the card answers by itself. 0, or -1 with the reason in
+// message (size bytes, always terminated).
+int32_t ApcReplayStart(const char* path, char* message, int32_t size);
+// Ends the replay. Returns 0 when the run asked exactly what was recorded, 1
+// when it departed from the recording; text (size bytes, always terminated)
+// gets a description: the calls answered, and where the run departed, with
+// the recorded call and the call asked instead.
+int32_t ApcReplayFinish(char* text, int32_t size);
+
 }  // extern "C"

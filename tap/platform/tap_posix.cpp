@@ -57,13 +57,13 @@ uint32_t ThreadId() {
     return id;
 }
 
-uint64_t Ticks() {
+uint64_t SystemTicks() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<uint64_t>(now.tv_sec) * 1000000000ull + static_cast<uint64_t>(now.tv_nsec);
 }
 
-uint64_t TicksPerSecond() { return 1000000000ull; }
+uint64_t SystemTicksPerSecond() { return 1000000000ull; }
 
 uint64_t WallMicroseconds() {
     timespec now{};
@@ -77,6 +77,14 @@ void Complain(const std::string& line) {
     std::fflush(stderr);
 }
 
-void AtProcessEnd(void (*fn)()) { atexit(fn); }
+namespace {
+void (*processEnd)(bool) = nullptr;
+void OnExit() { processEnd(true); }
+}  // namespace
+
+void AtProcessEnd(void (*fn)(bool)) {
+    processEnd = fn;
+    atexit(OnExit);
+}
 
 }  // namespace tap

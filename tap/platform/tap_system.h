@@ -23,16 +23,26 @@ void* FindFunction(void* module, const char* name);
 std::string Environment(const char* name);
 
 uint32_t ThreadId();
-// A monotonic clock, and its ticks per second.
-uint64_t Ticks();
-uint64_t TicksPerSecond();
+// The system's monotonic clock, and its ticks per second.
+uint64_t SystemTicks();
+uint64_t SystemTicksPerSecond();
 // Microseconds since 1970.
 uint64_t WallMicroseconds();
 
 // Writes one line to standard error at once.
 void Complain(const std::string& line);
 
-// Runs fn when the process ends (while the recorder's thread may be gone).
-void AtProcessEnd(void (*fn)());
+// The clock of the time stamps: the processor's time-stamp counter where it
+// runs at a constant rate (reading it costs a few nanoseconds, where the
+// system's clock costs tens), else the system's clock. The first call
+// measures the counter's rate against the system's clock for 20 ms.
+uint64_t Ticks();
+uint64_t TicksPerSecond();
+
+// Runs fn when the process ends: natively from exit(), while the other
+// threads still run (threadsAlive true); on Windows as the module is
+// detached, when the other threads have already been stopped wherever they
+// were (false).
+void AtProcessEnd(void (*fn)(bool threadsAlive));
 
 }  // namespace tap

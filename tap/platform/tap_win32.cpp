@@ -29,7 +29,7 @@ std::string FullPath(const std::string& path) {
     return n > 0 && n < sizeof full ? std::string(full, n) : path;
 }
 
-void (*processEnd)() = nullptr;
+void (*processEnd)(bool) = nullptr;
 
 }  // namespace
 
@@ -72,13 +72,13 @@ std::string Environment(const char* name) {
 
 uint32_t ThreadId() { return GetCurrentThreadId(); }
 
-uint64_t Ticks() {
+uint64_t SystemTicks() {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     return static_cast<uint64_t>(now.QuadPart);
 }
 
-uint64_t TicksPerSecond() {
+uint64_t SystemTicksPerSecond() {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     return static_cast<uint64_t>(frequency.QuadPart);
@@ -96,13 +96,13 @@ void Complain(const std::string& line) {
     std::fflush(stderr);
 }
 
-void AtProcessEnd(void (*fn)()) { processEnd = fn; }
+void AtProcessEnd(void (*fn)(bool)) { processEnd = fn; }
 
 }  // namespace tap
 
 // At the process's end the recorder's thread is gone: what it had not yet
 // written is written from here.
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_DETACH && tap::processEnd != nullptr) tap::processEnd();
+    if (reason == DLL_PROCESS_DETACH && tap::processEnd != nullptr) tap::processEnd(false);
     return TRUE;
 }
