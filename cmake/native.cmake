@@ -36,7 +36,10 @@ target_compile_options(mordalix_core PRIVATE ${QUN_WARNINGS})
 
 # libMORDALIX.so exports QunMain alone, like the DLL.
 add_library(mordalix SHARED $<TARGET_OBJECTS:mordalix_core>)
-set_target_properties(mordalix PROPERTIES OUTPUT_NAME MORDALIX)
+# It finds the host and card libraries in its own folder, so that a copy beside
+# another card library (bin/softcard/) loads that one.
+set_target_properties(mordalix PROPERTIES OUTPUT_NAME MORDALIX
+  BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH "$ORIGIN")
 target_link_options(mordalix PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/mordalix.map)
 target_link_libraries(mordalix PRIVATE korvex applicom)
 

@@ -5,7 +5,12 @@ set -euo pipefail
 
 packages=(cmake make g++ g++-mingw-w64-i686-posix mingw-w64-tools googletest
           wine wine32:i386 xvfb xauth x11-apps imagemagick
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev
+          # The software card: libmodbus natively, and what cross-builds it
+          # from Debian's source package (scripts/libmodbus-mingw.sh); the
+          # Modbus TCP server of its tests.
+          libmodbus-dev pkg-config dpkg-dev autoconf automake libtool
+          python3-pymodbus python3-serial python3-serial-asyncio)
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
