@@ -39,9 +39,9 @@ bool Link::Broken(int error) {
     }
 }
 
-bool Link::Connect() {
+bool Link::Connect(std::unique_lock<std::mutex>& lock) {
     const Clock::time_point now = Clock::now();
-    if (now < nextAttempt_) return false;
+    if (connecting_ || now < nextAttempt_) return false;
     if (context_ == nullptr) {
         const std::string port = std::to_string(settings_.port);
         context_ = modbus_new_tcp_pi(settings_.host.c_str(), port.c_str());
@@ -56,16 +56,21 @@ bool Link::Connect() {
         modbus_set_response_timeout(context_, seconds, micros);
         modbus_set_byte_timeout(context_, seconds, micros);
     }
+    connecting_ = true;
+    lock.unlock();
     errno = 0;
-    if (modbus_connect(context_) == -1) {
-        const int error = errno;
+    const int result = modbus_connect(context_);
+    const int error = errno;
+    lock.lock();
+    connecting_ = false;
+    if (result == -1) {
         if (!away_) {
             away_ = true;
             awaySince_ = now;
             Say("no connection (" + Reason(error) +
                 "); its requests answer status 70 until it answers");
         }
-        nextAttempt_ = now + std::chrono::milliseconds(settings_.reconnectMs);
+        nextAttempt_ = Clock::now() + std::chrono::milliseconds(settings_.reconnectMs);
         return false;
     }
     connected_ = true;

@@ -12,6 +12,9 @@
 //   is made again at once and the request repeated once; a request without
 //   an answer within the timeout, or with a garbled one, closes the
 //   connection and answers 70.
+// * While one thread makes the connection, requests of other threads answer
+//   70 at once instead of waiting for it (a refused connection may take the
+//   whole timeout on some systems).
 // Each change between connected and not is written to the standard error
 // stream with the reason, once.
 #pragma once
@@ -44,9 +47,9 @@ public:
     // answers -1 with errno set on failure. Answers the card status.
     template <typename Request>
     int16_t Exchange(Request request) {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::unique_lock<std::mutex> lock(lock_);
         for (int attempt = 0;; ++attempt) {
-            if (!connected_ && !Connect()) return kStatusRemote;
+            if (!connected_ && !Connect(lock)) return kStatusRemote;
             errno = 0;
             if (request(context_) >= 0) return 0;
             const int error = errno;
@@ -68,7 +71,8 @@ private:
     static int16_t ExceptionStatus(int error);
     static bool Broken(int error);
 
-    bool Connect();
+    // Makes the connection without holding lock, which the caller holds.
+    bool Connect(std::unique_lock<std::mutex>& lock);
     // Closes the connection after a failure; retryNow allows a new one at once.
     void Lose(int error, bool retryNow);
     std::string Reason(int error) const;
@@ -78,6 +82,7 @@ private:
     std::mutex lock_;
     modbus_t* context_ = nullptr;
     bool connected_ = false;
+    bool connecting_ = false;  // a thread makes the connection; nobody else uses context_
     bool everConnected_ = false;
     bool away_ = false;  // a loss was reported and the device has not come back
     Clock::time_point awaySince_{};
