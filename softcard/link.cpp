@@ -40,8 +40,13 @@ bool Link::Broken(int error) {
 }
 
 bool Link::Connect(std::unique_lock<std::mutex>& lock) {
+    if (connecting_) {
+        if (away_) return false;
+        connectionSettled_.wait(lock, [this] { return !connecting_; });
+        return connected_;
+    }
     const Clock::time_point now = Clock::now();
-    if (connecting_ || now < nextAttempt_) return false;
+    if (now < nextAttempt_) return false;
     if (context_ == nullptr) {
         const std::string port = std::to_string(settings_.port);
         context_ = modbus_new_tcp_pi(settings_.host.c_str(), port.c_str());
@@ -63,6 +68,7 @@ bool Link::Connect(std::unique_lock<std::mutex>& lock) {
     const int error = errno;
     lock.lock();
     connecting_ = false;
+    connectionSettled_.notify_all();
     if (result == -1) {
         if (!away_) {
             away_ = true;

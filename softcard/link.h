@@ -12,9 +12,10 @@
 //   is made again at once and the request repeated once; a request without
 //   an answer within the timeout, or with a garbled one, closes the
 //   connection and answers 70.
-// * While one thread makes the connection, requests of other threads answer
-//   70 at once instead of waiting for it (a refused connection may take the
-//   whole timeout on some systems).
+// * While one thread makes the connection to a device that is away, requests
+//   of other threads answer 70 at once instead of waiting for it (a refused
+//   connection may take the whole timeout on some systems); the first
+//   connection to a device they wait for.
 // Each change between connected and not is written to the standard error
 // stream with the reason, once.
 #pragma once
@@ -22,6 +23,7 @@
 #include <modbus.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -83,6 +85,7 @@ private:
     modbus_t* context_ = nullptr;
     bool connected_ = false;
     bool connecting_ = false;  // a thread makes the connection; nobody else uses context_
+    std::condition_variable connectionSettled_;
     bool everConnected_ = false;
     bool away_ = false;  // a loss was reported and the device has not come back
     Clock::time_point awaySince_{};
