@@ -12,7 +12,7 @@ seconds=${QUN_FUZZ_SECONDS:-30}
 jobs=$(nproc)
 
 run_tests() {  # build folder, sanitizer[, test programs]
-  local dir=$1 sanitizer=$2 tests=${3:-driver_tests standin_tests}
+  local dir=$1 sanitizer=$2 tests=${3:-driver_tests standin_tests softcard_tests}
   cmake -S "$root" -B "$dir" -DQUN_SANITIZE="$sanitizer" >/dev/null
   # shellcheck disable=SC2086
   cmake --build "$dir" -j "$jobs" --target $tests

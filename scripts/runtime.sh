@@ -98,12 +98,16 @@ qun_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 qun_build=${QUN_BUILD_DIR:-$qun_root/build}
 qun_native=${QUN_NATIVE_BUILD_DIR:-$qun_root/build-native}
 
-# Builds the Windows modules (all, or the targets given).
+# Builds the Windows modules (all, or the targets given). libmodbus for the
+# software card is cross-built once by scripts/libmodbus-mingw.sh and taken
+# from its cache afterwards.
 qun_build_windows() {
-  local targets=()
+  local targets=() libmodbus
   if [ $# -gt 0 ]; then targets=(--target "$@"); fi
+  libmodbus=$("$qun_root/scripts/libmodbus-mingw.sh")
   cmake -S "$qun_root" -B "$qun_build" \
-    -DCMAKE_TOOLCHAIN_FILE="$qun_root/cmake/toolchain-mingw-i686.cmake" >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$qun_root/cmake/toolchain-mingw-i686.cmake" \
+    -DQUN_LIBMODBUS_MINGW="$libmodbus" >/dev/null
   cmake --build "$qun_build" -j "$(nproc)" "${targets[@]}"
 }
 

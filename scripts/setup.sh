@@ -10,7 +10,12 @@ qun_decide_runtime
 
 # The cross compiler always: the Windows modules are built on every machine.
 packages=(cmake make g++ g++-mingw-w64-i686-posix mingw-w64-tools googletest
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev
+          # The software card: libmodbus natively, and what cross-builds it
+          # from Debian's source package (scripts/libmodbus-mingw.sh); the
+          # Modbus TCP server of its tests.
+          libmodbus-dev pkg-config dpkg-dev autoconf automake libtool
+          python3-pymodbus python3-serial python3-serial-asyncio)
 if [ "$QUN_RUNTIME" = wine ]; then
   packages+=(wine wine32:i386 xvfb xauth x11-apps imagemagick)
 fi

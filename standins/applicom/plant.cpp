@@ -73,16 +73,16 @@ uint32_t Stored(int32_t area, double value) {
     return static_cast<uint32_t>(static_cast<int64_t>(rounded));
 }
 
-void Write(Card& card, Signal& signal, Clock::time_point now) {
+void Write(Plant& plant, Signal& signal, Clock::time_point now) {
     const double t = std::chrono::duration<double>(now - signal.start).count();
-    SetElement(card, signal.channel, signal.equipment, signal.area, signal.address,
+    SetElement(plant, signal.channel, signal.equipment, signal.area, signal.address,
                Stored(signal.area, ValueAt(signal, t)));
 }
 
 }  // namespace
 
-void AdvanceSignals(Card& card, Clock::time_point now) {
-    for (Signal& signal : card.signals) Write(card, signal, now);
+void AdvanceSignals(Plant& plant, Clock::time_point now) {
+    for (Signal& signal : plant.signals) Write(plant, signal, now);
 }
 
 }  // namespace apc
@@ -98,21 +98,24 @@ QUN_EXPORT int32_t ApcAddSignal(int32_t channel, int32_t equipment, int32_t area
         !std::isfinite(high) || !(high >= low) || !std::isfinite(periodSeconds) ||
         !(periodSeconds > 0))
         return -1;
-    Card& card = TheCard();
-    std::lock_guard<std::mutex> guard(card.lock);
-    if (card.signals.size() >= kMaxSignals) return -1;
-    Signal signal{channel, equipment, area,          address,      wave,
-                  low,     high,      periodSeconds, Clock::now(), std::mt19937(seed)};
-    signal.value = (low + high) / 2;
-    Write(card, signal, signal.start);
-    card.signals.push_back(signal);
-    EnsureCardThread(card);
-    card.wake.notify_all();
-    return static_cast<int32_t>(card.signals.size() - 1);
+    int32_t index;
+    {
+        Plant& plant = ThePlant();
+        std::lock_guard<std::mutex> guard(plant.lock);
+        if (plant.signals.size() >= kMaxSignals) return -1;
+        Signal signal{channel, equipment, area,          address,      wave,
+                      low,     high,      periodSeconds, Clock::now(), std::mt19937(seed)};
+        signal.value = (low + high) / 2;
+        Write(plant, signal, signal.start);
+        plant.signals.push_back(signal);
+        index = static_cast<int32_t>(plant.signals.size() - 1);
+    }
+    WakeCardThread();
+    return index;
 }
 
 QUN_EXPORT void ApcClearSignals(void) {
-    Card& card = TheCard();
-    std::lock_guard<std::mutex> guard(card.lock);
-    card.signals.clear();
+    Plant& plant = ThePlant();
+    std::lock_guard<std::mutex> guard(plant.lock);
+    plant.signals.clear();
 }

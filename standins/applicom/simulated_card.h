@@ -1,17 +1,14 @@
-// The simulated card behind the stand-in APPLICOM.dll: its state and the
-// helpers that the routines, the control functions and the card's own thread
-// share. Everything lives in one Card object guarded by one lock.
+// The simulated card's equipment side: the memory of every equipment on the
+// channels, and the plant's signals that change it by themselves. The card
+// core (standins/applicom/core) carries the routines, the databases and the
+// cyclic functions.
 //
-// Semantics of the simulated card (the user reference):
+// Semantics of the simulated equipment (the user reference):
 //
-// * Eight cards of four channels (channels 0 to 31, card k holds channels
-//   4(k-1) to 4(k-1)+3); each channel reaches equipment 0 to 255.
 // * Every (channel, equipment) pair has the areas of ApcArea, 65536 elements
 //   each (the quick bits: 16). Network addresses count elements of the area:
 //   bit i, word i, double word i. Unused memory reads as zero.
-// * Bits travel packed, eight to a byte, least significant bit first; the
-//   unused bits of the last byte are 0. setbit takes the same packed layout
-//   as setpackbit.
+// * setbit takes the same packed layout as setpackbit.
 // * Byte routines see the word areas as bytes: byte address b is byte b of the
 //   area's word memory, the low byte of word b/2 for even b, the high byte for
 //   odd b. readpackbyte delivers one byte per element; readbyte delivers each
@@ -19,137 +16,28 @@
 //   of each 16-bit element (its high byte is dropped).
 // * readwordbcd and writewordbcd use the word area: the equipment holds BCD
 //   (0x1234), the routines carry the binary value (1234). Writing a value
-//   above 9999, or reading a word that is not BCD, answers status 4.
+//   above 9999, or reading a word that is not BCD, answers status 4; a cycle
+//   of a BCD cyclic function that meets such a word keeps its image, and
+//   transcycpack answers 4 until a cycle succeeds again.
 // * Double words and floats live in areas of their own, 32 bits per element;
 //   floats travel as their bit patterns. Timers and counters are 16-bit.
 // * readquickbit delivers the equipment's 16 quick bits in the first 16-bit
 //   word of the data area (quick bit i is bit i).
 // * Input areas (input bits, input words and the bytes of the input words)
 //   have no write routine: only ApcPoke and plant signals set them.
-// * Each card has an internal database of 32000 bits and 32000 words. The get
-//   and set routines take the card number 1 to 8 as their channel argument.
-//   getpackbit/setpackbit/setbit address bits; getword/setword words;
-//   getdword/setdword/getfword/setfword address words, two per element (low
-//   word first); getpackbyte/setpackbyte use the byte view: byte b lies in
-//   word 25000 + b/2, the low byte for even b (bytes 0 to 13999).
-// * A read of n elements fills exactly the bytes of n elements (the packed
-//   bits: ceil(n/8) bytes) and leaves the rest of the data area alone.
-//
-// Statuses: 0 success; 3 a channel outside 0 to 31 or on a missing card, a
-// card number outside 1 to 8 or of a missing card; 4 a bad argument (count
-// below 1, data beyond the 1024-byte data area, equipment outside 0 to 255,
-// an address range outside the area, a cyclic number outside 0 to 255, bad
-// createcyc parameters, BCD conversion); 35 transcycpack before the first
-// cycle; 45 the library is not open (before initbus, after exitbus or a
-// simulated reset); 46 createcyc on a missing card, or a cyclic function that
-// does not exist (startcyc, stopcyc, AppGetCycParam); -6 transcycpack on a
-// function that is not running (stopped or not defined).
 #pragma once
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <map>
 #include <mutex>
 #include <random>
 #include <unordered_map>
 #include <vector>
 
-#include "platform/abi.h"
-#include "standins/applicom/applicom_control.h"
+#include "standins/applicom/core/card_core.h"
 
 namespace apc {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr int32_t kChannelCount = 32;
-constexpr int32_t kCardCount = 8;
-constexpr int32_t kChannelsPerCard = 4;
-constexpr int32_t kEquipmentCount = 256;
-constexpr int32_t kCyclicPerChannel = 256;
 constexpr int32_t kAreaElements = 65536;
-constexpr int32_t kQuickBits = 16;
-constexpr int32_t kDatabaseBits = 32000;
-constexpr int32_t kDatabaseWords = 32000;
-constexpr int32_t kByteViewFirstWord = 25000;
-constexpr int32_t kDatabaseBytes = 2 * (kDatabaseWords - kByteViewFirstWord);
-constexpr int32_t kDataAreaBytes = 1024;
-constexpr int32_t kCycParamBytes = 256;
-constexpr int32_t kDefaultJournalLimit = 200000;
-
-constexpr int16_t kStatusOk = 0;
-constexpr int16_t kStatusNoCard = 3;
-constexpr int16_t kStatusBadArgument = 4;
-constexpr int16_t kStatusNotReadYet = 35;
-constexpr int16_t kStatusClosed = 45;
-constexpr int16_t kStatusNoCyclic = 46;
-constexpr int16_t kStatusInactive = -6;
-constexpr int16_t kDefaultInjectedStatus = 70;
-
-// How the elements of a routine travel in the data area.
-enum class Format {
-    kNone,
-    kPackedBits,   // one bit per element, eight to a byte, LSB first
-    kBytes16,      // bytes of the word memory, each as a 16-bit element
-    kPackedBytes,  // bytes of the word memory, one byte per element
-    kWords,        // 16-bit elements
-    kBcdWords,     // 16-bit binary values of BCD-coded words
-    kDwords,       // 32-bit elements (double words, floats)
-};
-
-enum class Form {
-    kBus,           // initbus, exitbus
-    kNetworkRead,   // channel, equipment, count, address, data, status
-    kNetworkWrite,  //
-    kQuickBit,      // channel, equipment, data, status
-    kDatabaseGet,   // card, count, address, data, status
-    kDatabaseSet,   //
-    kCyclic,        // createcyc ... AppGetCycParam
-};
-
-// The card's own facts about each routine: its form, the equipment area it
-// serves and the format of its elements; for the network reads also the code
-// and database kind of the cyclic function that repeats the read.
-struct RoutineInfo {
-    const char* name;
-    Form form;
-    int32_t area;  // ApcArea, -1 for none
-    Format format;
-    int16_t cyclicCode;    // 0: no cyclic function reads this way
-    int16_t databaseKind;  // 1 BIT, 2 BYTE, 3 16BIT, 4 32BIT, 5 FLOAT
-};
-extern const RoutineInfo kRoutines[APC_ROUTINE_COUNT];
-
-// The network read routine whose cyclic function has this code, or null.
-const RoutineInfo* CyclicReadByCode(int32_t code);
-
-// Bytes that n elements of a format occupy in the data area.
-int32_t FormatBytes(Format format, int32_t elements);
-
-struct Database {
-    std::vector<uint8_t> bits = std::vector<uint8_t>(kDatabaseBits);
-    std::vector<uint16_t> words = std::vector<uint16_t>(kDatabaseWords);
-};
-
-struct CyclicFunction {
-    bool defined = false;
-    bool running = false;
-    bool hasRun = false;  // at least one cycle since it was created
-    int16_t period = 0;   // 100 ms units; 0 as fast as the card can
-    int16_t one = 0;
-    int16_t typeCode = 0;
-    int16_t databaseKind = 0;
-    int16_t equipment = 0;
-    int16_t count = 0;
-    int32_t address = 0;
-    int16_t databaseAddress = 0;
-    int16_t minusOne = 0;
-    uint32_t cycles = 0;
-    Clock::time_point due{};
-    const RoutineInfo* read = nullptr;
-};
 
 struct Signal {
     int32_t channel, equipment, area, address, wave;
@@ -160,60 +48,19 @@ struct Signal {
     double value = 0;   // random walk: present value
 };
 
-struct JournalEntry {
-    ApcCall call;
-    std::vector<uint8_t> data;
-};
-
-struct CycParamScript {
-    int16_t status;
-    uint8_t record[kCycParamBytes];
-};
-
-struct Card {
+// The equipment memory and the plant, guarded by their own lock.
+struct Plant {
     std::mutex lock;
-    std::condition_variable wake;  // the card thread's
-    bool threadStarted = false;
-
-    bool open = false;
-    uint32_t installed = 0xFF;
-
     // Equipment memory by (channel, equipment, area), made on first write.
     std::unordered_map<uint32_t, std::vector<uint32_t>> memory;
-    Database databases[kCardCount];
-    CyclicFunction cyclic[kChannelCount][kCyclicPerChannel];
-    int32_t definedCyclic = 0;
-    bool manual = false;
     std::vector<Signal> signals;
-
-    std::deque<int16_t> statusScript[APC_ROUTINE_COUNT];
-    std::deque<std::vector<uint8_t>> dataScript[APC_ROUTINE_COUNT];
-    std::map<int64_t, CycParamScript> cycParamScripts;
-
-    std::deque<JournalEntry> journal;
-    uint32_t nextSequence = 0;
-    int32_t journalLimit = kDefaultJournalLimit;
-
-    double failureRate = 0;
-    std::mt19937 failureRandom;
-    std::vector<int16_t> failureStatuses;
-    int32_t injectedFailures = 0;
-    std::atomic<int32_t> delayMicroseconds[APC_ROUTINE_COUNT] = {};
 };
 
-// The one simulated card of the process. It is never destroyed: the card's
-// thread may still run while the process ends.
-Card& TheCard();
+// The one plant of the process, never destroyed (the card's thread may still
+// run while the process ends).
+Plant& ThePlant();
 
-// Back to power-on; the caller holds the lock.
-void ResetLocked(Card& card);
-
-// ---- Memory (memory.cpp) ------------------------------------------------------
-
-// 0 when the channel exists on an installed card, else 3.
-int16_t CheckChannel(const Card& card, int32_t channel);
-// 0 when the card number is 1 to 8 and the card is installed, else 3.
-int16_t CheckCardNumber(const Card& card, int32_t cardNumber);
+// ---- Memory (memory.cpp); the caller holds the plant's lock ---------------------
 
 // Whether n elements of the format from address lie inside the area.
 bool AreaRange(int32_t area, Format format, int32_t address, int32_t elements);
@@ -221,81 +68,21 @@ bool AreaRange(int32_t area, Format format, int32_t address, int32_t elements);
 // The range must have been checked. A write answers false (and changes
 // nothing) when a value cannot be stored (BCD above 9999); a read when an
 // element cannot be converted (a word that is not BCD).
-bool ReadArea(Card& card, int32_t channel, int32_t equipment, int32_t area, Format format,
+bool ReadArea(Plant& plant, int32_t channel, int32_t equipment, int32_t area, Format format,
               int32_t address, int32_t elements, uint8_t* out);
-bool WriteArea(Card& card, int32_t channel, int32_t equipment, int32_t area, Format format,
+bool WriteArea(Plant& plant, int32_t channel, int32_t equipment, int32_t area, Format format,
                int32_t address, int32_t elements, const uint8_t* in);
 // One element as a plain number (bits 0 or 1, words 16 bits, dwords 32 bits).
-uint32_t GetElement(Card& card, int32_t channel, int32_t equipment, int32_t area, int32_t address);
-void SetElement(Card& card, int32_t channel, int32_t equipment, int32_t area, int32_t address,
+uint32_t GetElement(Plant& plant, int32_t channel, int32_t equipment, int32_t area,
+                    int32_t address);
+void SetElement(Plant& plant, int32_t channel, int32_t equipment, int32_t area, int32_t address,
                 uint32_t value);
 int32_t AreaElements(int32_t area);
 int32_t AreaBits(int32_t area);
 
-// The same for a card's database (cardIndex 0 to 7): kPackedBits on bits,
-// kPackedBytes on the byte view, kWords on words, kDwords on word pairs.
-bool DatabaseRange(Format format, int32_t address, int32_t elements);
-void ReadDatabase(const Database& database, Format format, int32_t address, int32_t elements,
-                  uint8_t* out);
-void WriteDatabase(Database& database, Format format, int32_t address, int32_t elements,
-                   const uint8_t* in);
+// ---- The plant (plant.cpp); the caller holds the plant's lock -------------------
 
-// ---- Calls (routines.cpp) -------------------------------------------------------
-
-// What a call answered and which bytes it moved, for the journal.
-struct Outcome {
-    int16_t status = kStatusOk;
-    const void* data = nullptr;
-    int32_t size = 0;
-};
-
-// Appends one call to the journal; the caller holds the lock.
-void Record(Card& card, int32_t routine, const int32_t* args, int32_t argCount,
-            const Outcome& outcome);
-
-// The answer that comes before the routine's own work: a scripted status, 45
-// while the library is closed, an injected failure. True when it answered.
-bool FrontAnswer(Card& card, int32_t routine, int16_t* status);
-
-// Takes a queued data delivery of the routine into data; true when there was one.
-bool DeliverScripted(Card& card, int32_t routine, void* data, Outcome& outcome);
-
-// Sleeps the per-call delay of the routine (without the lock held).
-void CallDelay(Card& card, int32_t routine);
-
-// Runs one routine call: delay, front answer, then body(card, outcome) under
-// the lock, then the journal. handedOver/handedSize: the bytes a write or set
-// routine took from the caller, journalled whatever the status.
-template <typename Body>
-void RunCall(int32_t routine, const int32_t* args, int32_t argCount, int16_t* status,
-             const void* handedOver, int32_t handedSize, Body body) {
-    Card& card = TheCard();
-    CallDelay(card, routine);
-    std::lock_guard<std::mutex> guard(card.lock);
-    Outcome outcome;
-    if (!FrontAnswer(card, routine, &outcome.status)) body(card, outcome);
-    if (handedOver != nullptr) {
-        outcome.data = handedOver;
-        outcome.size = handedSize;
-    }
-    Record(card, routine, args, argCount, outcome);
-    if (status != nullptr) *status = outcome.status;
-}
-
-// ---- Cyclic functions and the card thread (cyclic.cpp, plant.cpp) -------------
-
-// One cycle of a function: the equipment's data into its database area.
-void RunCycle(Card& card, int32_t channel, CyclicFunction& function);
-// Starts the card's thread if it does not run yet; the caller holds the lock.
-void EnsureCardThread(Card& card);
-// Writes every plant signal's value for this moment; the caller holds the lock.
-void AdvanceSignals(Card& card, Clock::time_point now);
-
-// ---- The system (system.cpp) ----------------------------------------------------
-
-// The calling thread's identifier, as the system numbers threads.
-uint32_t CallerThreadId();
-// Keeps this library loaded until the process ends (the card thread runs in it).
-void PinLibrary();
+// Writes every plant signal's value for this moment.
+void AdvanceSignals(Plant& plant, Clock::time_point now);
 
 }  // namespace apc

@@ -6,7 +6,7 @@
 // without end. Sequence numbers go on counting across dropped entries.
 #include <cstring>
 
-#include "standins/applicom/simulated_card.h"
+#include "standins/applicom/core/card_core.h"
 
 namespace apc {
 

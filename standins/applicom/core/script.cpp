@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
-#include "standins/applicom/simulated_card.h"
+#include "standins/applicom/core/card_core.h"
+#include "standins/applicom/core/equipment.h"
 
 namespace apc {
 
 void ResetLocked(Card& card) {
     card.open = false;
     card.installed = 0xFF;
-    card.memory.clear();
     for (Database& database : card.databases) {
         std::fill(database.bits.begin(), database.bits.end(), 0);
         std::fill(database.words.begin(), database.words.end(), 0);
@@ -19,7 +19,6 @@ void ResetLocked(Card& card) {
         for (CyclicFunction& function : channel) function = CyclicFunction{};
     card.definedCyclic = 0;
     card.manual = false;
-    card.signals.clear();
     for (auto& script : card.statusScript) script.clear();
     for (auto& script : card.dataScript) script.clear();
     card.cycParamScripts.clear();
@@ -30,6 +29,7 @@ void ResetLocked(Card& card) {
     card.failureStatuses.clear();
     card.injectedFailures = 0;
     for (auto& delay : card.delayMicroseconds) delay.store(0);
+    card.wakeRequested = true;
     card.wake.notify_all();
 }
 
@@ -38,9 +38,12 @@ void ResetLocked(Card& card) {
 using namespace apc;
 
 QUN_EXPORT void ApcReset(void) {
-    Card& card = TheCard();
-    std::lock_guard<std::mutex> guard(card.lock);
-    ResetLocked(card);
+    {
+        Card& card = TheCard();
+        std::lock_guard<std::mutex> guard(card.lock);
+        ResetLocked(card);
+    }
+    TheEquipment().Reset();
 }
 
 QUN_EXPORT void ApcScriptStatus(int32_t routine, const int16_t* statuses, int32_t count) {

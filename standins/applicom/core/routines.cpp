@@ -1,12 +1,16 @@
 // The card routines that the driver imports: opening and closing the library,
 // the network reads and writes, the quick bits and the database routines.
 // The cyclic-function routines are in cyclic.cpp.
+//
+// A network routine is checked and journalled under the card's lock, and its
+// exchange with the equipment side runs without it.
 #include <chrono>
 #include <cstring>
 #include <thread>
 
 #include "platform/card.h"
-#include "standins/applicom/simulated_card.h"
+#include "standins/applicom/core/card_core.h"
+#include "standins/applicom/core/equipment.h"
 
 namespace apc {
 
@@ -154,36 +158,56 @@ int32_t TransferBytes(Format format, int32_t count) {
     return bytes <= kDataAreaBytes ? bytes : 0;
 }
 
-void NetworkCall(ApcRoutine routine, int16_t* channel, int16_t* equipment, int16_t* count,
-                 int32_t* address, void* data, int16_t* status) {
+// One exchange with the equipment side: count elements from address of
+// (channel, equipment), the data area taking bytes. args/argCount are the
+// routine's arguments for the journal.
+void EquipmentCall(ApcRoutine routine, const int32_t* args, int32_t argCount, int32_t channel,
+                   int32_t equipment, int32_t address, int32_t count, int32_t bytes, void* data,
+                   int16_t* status) {
     const RoutineInfo& info = kRoutines[routine];
-    const int32_t args[] = {Arg(channel), Arg(equipment), Arg(count), Arg(address)};
     const bool write = info.form == Form::kNetworkWrite;
-    const int32_t bytes = TransferBytes(info.format, args[2]);
-    const void* handedOver = write && bytes > 0 ? data : nullptr;
-    RunCall(routine, args, 4, status, handedOver, bytes, [&](Card& card, Outcome& outcome) {
-        outcome.status = CheckChannel(card, args[0]);
-        if (outcome.status != kStatusOk) return;
-        if (args[1] < 0 || args[1] >= kEquipmentCount || bytes == 0 || data == nullptr ||
-            !AreaRange(info.area, info.format, args[3], args[2])) {
-            outcome.status = kStatusBadArgument;
-            return;
-        }
-        if (write) {
-            if (!WriteArea(card, args[0], args[1], info.area, info.format, args[3], args[2],
-                           static_cast<const uint8_t*>(data)))
+    Card& card = TheCard();
+    CallDelay(card, routine);
+    std::unique_lock<std::mutex> lock(card.lock);
+    Outcome outcome;
+    bool exchange = false;
+    if (!FrontAnswer(card, routine, &outcome.status)) {
+        outcome.status = CheckChannel(card, channel);
+        if (outcome.status == kStatusOk) {
+            if (equipment < 0 || equipment >= kEquipmentCount || bytes == 0 || data == nullptr ||
+                !TheEquipment().InRange(info, address, count))
                 outcome.status = kStatusBadArgument;
-            return;
+            else
+                exchange = write || !DeliverScripted(card, routine, data, outcome);
         }
-        if (DeliverScripted(card, routine, data, outcome)) return;
-        if (!ReadArea(card, args[0], args[1], info.area, info.format, args[3], args[2],
-                      static_cast<uint8_t*>(data))) {
-            outcome.status = kStatusBadArgument;
-            return;
+    }
+    if (exchange) {
+        lock.unlock();
+        Equipment& side = TheEquipment();
+        outcome.status = write ? side.Write(channel, equipment, info, address, count,
+                                            static_cast<const uint8_t*>(data))
+                               : side.Read(channel, equipment, info, address, count,
+                                           static_cast<uint8_t*>(data));
+        lock.lock();
+        if (!write && outcome.status == kStatusOk) {
+            outcome.data = data;
+            outcome.size = bytes;
         }
+    }
+    // A write journals the bytes it took from the caller, whatever the status.
+    if (write && bytes > 0) {
         outcome.data = data;
         outcome.size = bytes;
-    });
+    }
+    Record(card, routine, args, argCount, outcome);
+    if (status != nullptr) *status = outcome.status;
+}
+
+void NetworkCall(ApcRoutine routine, int16_t* channel, int16_t* equipment, int16_t* count,
+                 int32_t* address, void* data, int16_t* status) {
+    const int32_t args[] = {Arg(channel), Arg(equipment), Arg(count), Arg(address)};
+    EquipmentCall(routine, args, 4, args[0], args[1], args[3], args[2],
+                  TransferBytes(kRoutines[routine].format, args[2]), data, status);
 }
 
 void DatabaseCall(ApcRoutine routine, int16_t* cardNumber, int16_t* count, int32_t* address,
@@ -217,15 +241,44 @@ void DatabaseCall(ApcRoutine routine, int16_t* cardNumber, int16_t* count, int32
 
 // ---- Opening and closing ------------------------------------------------------
 
+// The equipment side opens with the card; the cyclic functions that were
+// running when it closed run again.
 QUN_EXPORT void QUN_CDECL initbus(int16_t* status) {
-    RunCall(APC_initbus, nullptr, 0, status, nullptr, 0,
-            [](Card& card, Outcome&) { card.open = true; });
+    Card& card = TheCard();
+    CallDelay(card, APC_initbus);
+    std::unique_lock<std::mutex> lock(card.lock);
+    Outcome outcome;
+    if (!FrontAnswer(card, APC_initbus, &outcome.status) && !card.open) {
+        uint32_t installed = card.installed;
+        lock.unlock();
+        outcome.status = TheEquipment().Open(&installed);
+        lock.lock();
+        if (outcome.status == kStatusOk) {
+            card.open = true;
+            card.installed = installed;
+            if (card.definedCyclic > 0) EnsureCardThread(card);
+        }
+    }
+    Record(card, APC_initbus, nullptr, 0, outcome);
+    if (status != nullptr) *status = outcome.status;
 }
 
-// Closing a closed library answers 45 like every other routine.
+// Closing a closed library answers 45 like every other routine. Closing ends
+// the card's thread (unless the equipment side has work of its own) and then
+// the equipment side's connections.
 QUN_EXPORT void QUN_CDECL exitbus(int16_t* status) {
-    RunCall(APC_exitbus, nullptr, 0, status, nullptr, 0,
-            [](Card& card, Outcome&) { card.open = false; });
+    Card& card = TheCard();
+    CallDelay(card, APC_exitbus);
+    std::unique_lock<std::mutex> lock(card.lock);
+    Outcome outcome;
+    const bool closing = !FrontAnswer(card, APC_exitbus, &outcome.status);
+    if (closing) card.open = false;
+    Record(card, APC_exitbus, nullptr, 0, outcome);
+    if (status != nullptr) *status = outcome.status;
+    if (!closing) return;
+    EndCardThread(card, lock);
+    lock.unlock();
+    TheEquipment().Close();
 }
 
 // ---- Network routines -----------------------------------------------------------
@@ -273,19 +326,8 @@ APC_NETWORK(writecounter)
 QUN_EXPORT void QUN_CDECL readquickbit(int16_t* channel, int16_t* equipment, void* data,
                                        int16_t* status) {
     const int32_t args[] = {Arg(channel), Arg(equipment)};
-    RunCall(APC_readquickbit, args, 2, status, nullptr, 0, [&](Card& card, Outcome& outcome) {
-        outcome.status = CheckChannel(card, args[0]);
-        if (outcome.status != kStatusOk) return;
-        if (args[1] < 0 || args[1] >= kEquipmentCount || data == nullptr) {
-            outcome.status = kStatusBadArgument;
-            return;
-        }
-        if (DeliverScripted(card, APC_readquickbit, data, outcome)) return;
-        ReadArea(card, args[0], args[1], APC_AREA_QUICK_BIT, Format::kPackedBits, 0, kQuickBits,
-                 static_cast<uint8_t*>(data));
-        outcome.data = data;
-        outcome.size = FormatBytes(Format::kPackedBits, kQuickBits);
-    });
+    EquipmentCall(APC_readquickbit, args, 2, args[0], args[1], 0, kQuickBits,
+                  FormatBytes(Format::kPackedBits, kQuickBits), data, status);
 }
 
 // ---- Database routines ------------------------------------------------------------

@@ -1,7 +1,7 @@
 // Fault injection: random failures, per-call delays and card resets.
 #include <cmath>
 
-#include "standins/applicom/simulated_card.h"
+#include "standins/applicom/core/card_core.h"
 
 using namespace apc;
 

@@ -12,6 +12,10 @@
 // * transcycpack answers 35 until the first cycle has run and -6 while the
 //   function is stopped (or does not exist). Whatever the database routines
 //   write into the area shows in transcycpack until the next cycle.
+// * A cycle reads the equipment without the card's lock. When the read
+//   fails, the image stays and transcycpack answers the read's status until
+//   a cycle succeeds again. A cycle whose function was stopped, started or
+//   redefined while it read stores nothing.
 // * Stopping keeps the image; starting runs a cycle at once.
 // * In manual mode (ApcSetCyclicManual) functions run only on ApcCyclicStep.
 // * AppGetCycParam fills the 256-byte record, 32-bit little-endian fields:
@@ -24,7 +28,8 @@
 #include <thread>
 
 #include "platform/card.h"
-#include "standins/applicom/simulated_card.h"
+#include "standins/applicom/core/card_core.h"
+#include "standins/applicom/core/equipment.h"
 
 namespace apc {
 namespace {
@@ -67,33 +72,65 @@ void Put32(uint8_t* record, int32_t offset, int32_t value) {
     for (int i = 0; i < 4; ++i) record[offset + i] = static_cast<uint8_t>(bits >> (8 * i));
 }
 
-// The card's thread: plant signals every 10 ms, cyclic functions when due.
+// Wakes the card's thread to look at its work again; the caller holds the lock.
+void WakeLocked(Card& card) {
+    card.wakeRequested = true;
+    card.wake.notify_all();
+}
+
+// One cycle of function (channel, number): its equipment block into its
+// database area. The caller holds the lock in lock, which is released while
+// the equipment side reads.
+void RunCycle(Card& card, std::unique_lock<std::mutex>& lock, int32_t channel, int32_t number) {
+    const CyclicFunction function = card.cyclic[channel][number];
+    uint8_t image[kDataAreaBytes];
+    lock.unlock();
+    const int16_t status = TheEquipment().Read(channel, function.equipment, *function.read,
+                                               function.address, function.count, image);
+    lock.lock();
+    CyclicFunction& present = card.cyclic[channel][number];
+    if (!present.defined || !present.running || present.generation != function.generation) return;
+    present.lastStatus = status;
+    if (status != kStatusOk) return;  // the image stays
+    Format format;
+    int32_t elements;
+    ImageLayout(*function.read, function.databaseKind, function.count, &format, &elements);
+    WriteDatabase(DatabaseOfChannel(card, channel), format, function.databaseAddress, elements,
+                  image);
+    present.hasRun = true;
+    ++present.cycles;
+}
+
+// The card's thread: the equipment side's own work, and the cyclic functions
+// when due, until exitbus ends it.
 void CardThreadMain() {
     Card& card = TheCard();
     std::unique_lock<std::mutex> lock(card.lock);
-    for (;;) {
+    while (!card.threadStop) {
+        card.wakeRequested = false;
+        lock.unlock();
+        Clock::time_point next = TheEquipment().Tick(Clock::now());
+        lock.lock();
         const Clock::time_point now = Clock::now();
-        Clock::time_point next = Clock::time_point::max();
-        if (!card.signals.empty()) {
-            AdvanceSignals(card, now);
-            next = now + std::chrono::milliseconds(10);
-        }
-        if (!card.manual && card.definedCyclic > 0) {
-            for (int32_t channel = 0; channel < kChannelCount; ++channel)
-                for (CyclicFunction& function : card.cyclic[channel]) {
-                    if (!function.defined || !function.running) continue;
-                    if (function.due <= now) {
-                        RunCycle(card, channel, function);
-                        function.due += PeriodOf(function);
-                        if (function.due <= now) function.due = now + PeriodOf(function);
-                    }
-                    if (function.due < next) next = function.due;
+        for (int32_t channel = 0;
+             channel < kChannelCount && !card.manual && !card.threadStop && card.definedCyclic > 0;
+             ++channel)
+            for (int32_t number = 0; number < kCyclicPerChannel && !card.threadStop; ++number) {
+                CyclicFunction& function = card.cyclic[channel][number];
+                if (!function.defined || !function.running) continue;
+                if (function.due <= now) {
+                    function.due += PeriodOf(function);
+                    if (function.due <= now) function.due = now + PeriodOf(function);
+                    RunCycle(card, lock, channel, number);
                 }
-        }
+                if (function.defined && function.running && function.due < next)
+                    next = function.due;
+            }
+        const auto woken = [&card] { return card.threadStop || card.wakeRequested; };
         if (next == Clock::time_point::max())
-            card.wake.wait(lock);
+            card.wake.wait(lock, woken);
         else
-            card.wake.wait_until(lock, next);
+            card.wake.wait_until(lock, next, woken);
     }
 }
 
@@ -114,30 +151,38 @@ CyclicFunction* Find(Card& card, int32_t channel, int32_t number, int16_t* statu
 
 }  // namespace
 
-void RunCycle(Card& card, int32_t channel, CyclicFunction& function) {
-    uint8_t image[kDataAreaBytes];
-    const RoutineInfo& read = *function.read;
-    if (!ReadArea(card, channel, function.equipment, read.area, read.format, function.address,
-                  function.count, image))
-        return;  // the equipment's data cannot be converted: the image stays
-    Format format;
-    int32_t elements;
-    ImageLayout(read, function.databaseKind, function.count, &format, &elements);
-    WriteDatabase(DatabaseOfChannel(card, channel), format, function.databaseAddress, elements,
-                  image);
-    function.hasRun = true;
-    ++function.cycles;
-}
-
 void EnsureCardThread(Card& card) {
-    if (card.threadStarted) return;
+    if (card.threadRunning) return;
     try {
-        std::thread(CardThreadMain).detach();
-        card.threadStarted = true;
+        card.thread = std::thread(CardThreadMain);
+        card.threadRunning = true;
         PinLibrary();
     } catch (const std::system_error&) {
         // No thread: the card still answers, and ApcCyclicStep still runs cycles.
     }
+}
+
+void EndCardThread(Card& card, std::unique_lock<std::mutex>& lock) {
+    if (!card.threadRunning || card.threadStop) return;
+    lock.unlock();
+    const bool ownWork = TheEquipment().HasOwnWork();
+    lock.lock();
+    if (ownWork || !card.threadRunning || card.threadStop) return;
+    card.threadStop = true;
+    card.wake.notify_all();
+    std::thread thread = std::move(card.thread);
+    lock.unlock();
+    thread.join();
+    lock.lock();
+    card.threadRunning = false;
+    card.threadStop = false;
+}
+
+void WakeCardThread() {
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> guard(card.lock);
+    EnsureCardThread(card);
+    WakeLocked(card);
 }
 
 }  // namespace apc
@@ -179,7 +224,7 @@ QUN_EXPORT void QUN_CDECL createcyc(int16_t* channel, int16_t* number, int16_t* 
                     eq < kEquipmentCount && elements >= 1 && args[2] >= 0;
         if (good)
             good = FormatBytes(read->format, elements) <= kDataAreaBytes &&
-                   AreaRange(read->area, read->format, args[8], elements);
+                   TheEquipment().InRange(*read, args[8], elements);
         if (good) {
             Format format;
             int32_t imageElements;
@@ -203,10 +248,11 @@ QUN_EXPORT void QUN_CDECL createcyc(int16_t* channel, int16_t* number, int16_t* 
         function.address = args[8];
         function.databaseAddress = static_cast<int16_t>(dbAddress);
         function.minusOne = static_cast<int16_t>(args[10]);
+        function.generation = ++card.generations;
         function.due = Clock::now();
         function.read = read;
         EnsureCardThread(card);
-        card.wake.notify_all();
+        WakeLocked(card);
     });
 }
 
@@ -221,8 +267,9 @@ QUN_EXPORT void QUN_CDECL startcyc(int16_t* channel, int16_t* number, int16_t* s
         }
         if (!function->running) {
             function->running = true;
+            function->generation = ++card.generations;
             function->due = Clock::now();
-            card.wake.notify_all();
+            WakeLocked(card);
         }
     });
 }
@@ -237,6 +284,7 @@ QUN_EXPORT void QUN_CDECL stopcyc(int16_t* channel, int16_t* number, int16_t* st
             return;
         }
         function->running = false;
+        function->generation = ++card.generations;
     });
 }
 
@@ -250,6 +298,10 @@ QUN_EXPORT void QUN_CDECL transcycpack(int16_t* channel, int16_t* number, int16_
         if (function == nullptr) return;
         if (!function->defined || !function->running) {
             outcome.status = kStatusInactive;
+            return;
+        }
+        if (function->lastStatus != kStatusOk) {
+            outcome.status = function->lastStatus;
             return;
         }
         if (!function->hasRun) {
@@ -337,13 +389,15 @@ QUN_EXPORT void ApcSetCyclicManual(int32_t manual) {
     const Clock::time_point now = Clock::now();
     for (auto& channel : card.cyclic)
         for (CyclicFunction& function : channel) function.due = now;
-    card.wake.notify_all();
+    WakeLocked(card);
 }
 
 QUN_EXPORT void ApcCyclicStep(void) {
     Card& card = TheCard();
-    std::lock_guard<std::mutex> guard(card.lock);
+    std::unique_lock<std::mutex> lock(card.lock);
     for (int32_t channel = 0; channel < kChannelCount; ++channel)
-        for (CyclicFunction& function : card.cyclic[channel])
-            if (function.defined && function.running) RunCycle(card, channel, function);
+        for (int32_t number = 0; number < kCyclicPerChannel; ++number) {
+            const CyclicFunction& function = card.cyclic[channel][number];
+            if (function.defined && function.running) RunCycle(card, lock, channel, number);
+        }
 }

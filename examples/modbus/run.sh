@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# The example plant over Modbus TCP: starts Debian's pymodbus server with the
+# plant's image (plant-image.txt) on the port that softcard.ini names, then
+# runs the host program on plant.scn through the driver and the software card.
+# Arguments go to the host program (e.g. --verbose).
+#
+#   bash examples/modbus/run.sh
+#
+# By default it builds everything and runs qunhost.exe under Wine with the
+# driver folder build/bin/softcard/. QUN_HOST (the host program's command)
+# and QUN_DRIVER (the driver beside the software card) choose others.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+build=${QUN_BUILD_DIR:-$root/build}
+
+if [ -z "${QUN_HOST:-}" ]; then
+  "$root/scripts/setup.sh"
+  "$root/scripts/build.sh" >/dev/null
+  source "$root/scripts/wine-env.sh"
+  QUN_HOST="timeout 300 wine $build/bin/qunhost.exe"
+fi
+driver=${QUN_DRIVER:-$build/bin/softcard/MORDALIX.DLL}
+
+port=$(sed -nE 's/^[[:space:]]*port[[:space:]]*=[[:space:]]*([0-9]+).*/\1/p' "$here/softcard.ini" | head -n 1)
+work=$(mktemp -d)
+peer=
+cleanup() {
+  [ -n "$peer" ] && kill "$peer" 2>/dev/null && wait "$peer" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+/usr/bin/python3 "$root/softcard/modbus_peer.py" --port "$port" --unit 1 \
+  --image "$here/plant-image.txt" --ready "$work/ready" &
+peer=$!
+for _ in $(seq 100); do
+  [ -s "$work/ready" ] && break
+  kill -0 "$peer" 2>/dev/null || { echo "run.sh: the Modbus server did not start (is port $port free?)" >&2; exit 1; }
+  sleep 0.1
+done
+echo "run.sh: pymodbus server with the plant's image on 127.0.0.1:$port, unit 1"
+
+status=0
+# shellcheck disable=SC2086
+SOFTCARD_INI="$here/softcard.ini" $QUN_HOST --driver "$driver" "$@" "$here/plant.scn" || status=$?
+exit $status

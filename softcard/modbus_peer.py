@@ -1,0 +1,259 @@
+#!/usr/bin/python3
+"""A Modbus TCP device for the software card's tests and example.
+
+The server is pymodbus's (Debian's python3-pymodbus); this script only gives
+it an image, a record of the requests it served, and a way to make it go away
+and come back as a failing device would.
+
+  modbus_peer.py [--port N] [--unit U] [--size N] [--pattern] [--image FILE]
+                 [--ready FILE] [--log FILE] [--control FILE]
+                 [--outage-on-write TABLE:ADDRESS=VALUE --outage-for SECONDS]
+
+Tables: co (coils), di (discrete inputs), hr (holding registers), ir (input
+registers), each of --size elements from address 0; a request past them gets
+the illegal-address exception. --pattern fills them with values a test can
+compute (see pattern_value). An image file has lines
+
+  TABLE ADDRESS VALUE...          consecutive elements (decimal or 0x..)
+  f32 REGISTER VALUE [low-first]  an IEEE single in two holding registers
+  u32 REGISTER VALUE [low-first]  a 32-bit number in two holding registers
+
+with '#' comments. --ready receives the port once the server listens. --log
+receives one JSON object a line: each request ({"t", "event": "request",
+"table", "address", "count", "write"}), each connection made or closed, and
+the outages. --control names a file whose content (up, down, mute) the server
+follows: down closes the connections and stops listening, mute keeps them but
+answers nothing. --outage-on-write goes down for --outage-for seconds after a
+write of VALUE to ADDRESS of TABLE.
+"""
+import argparse
+import asyncio
+import json
+import logging
+import os
+import signal
+import struct
+import sys
+import time
+
+from pymodbus.datastore import (ModbusSequentialDataBlock, ModbusServerContext,
+                                ModbusSlaveContext)
+from pymodbus.server.async_io import (ModbusConnectedRequestHandler,
+                                      ModbusTcpServer)
+
+TABLES = ("co", "di", "hr", "ir")
+# The tables the datastore names by letter.
+LETTERS = {"c": "co", "d": "di", "h": "hr", "i": "ir"}
+
+
+def pattern_value(table, address):
+    """The --pattern image: what element `address` of `table` holds."""
+    if table == "co":
+        return 1 if address % 3 == 0 else 0
+    if table == "di":
+        return 1 if address % 5 == 0 else 0
+    if table == "hr":
+        return (address * 7 + 3) & 0xFFFF
+    return ((address * 11 + 5) & 0xFFFF) ^ 0x8000
+
+
+def number(text):
+    return int(text, 0)
+
+
+def read_image(path, values):
+    with open(path, encoding="utf-8") as lines:
+        for n, line in enumerate(lines, 1):
+            words = line.split("#", 1)[0].split()
+            if not words:
+                continue
+            kind = words[0]
+            try:
+                if kind in TABLES:
+                    start = number(words[1])
+                    for k, word in enumerate(words[2:]):
+                        values[kind][start + k] = number(word)
+                elif kind in ("f32", "u32"):
+                    register = number(words[1])
+                    raw = (struct.pack(">f", float(words[2])) if kind == "f32" else
+                           struct.pack(">I", number(words[2]) & 0xFFFFFFFF))
+                    high, low = struct.unpack(">HH", raw)
+                    low_first = len(words) > 3 and words[3] == "low-first"
+                    pair = (low, high) if low_first else (high, low)
+                    values["hr"][register:register + 2] = list(pair)
+                else:
+                    raise ValueError(f"unknown kind {kind}")
+            except (IndexError, ValueError) as error:
+                sys.exit(f"modbus_peer: {path}:{n}: {error}")
+
+
+class Peer:
+    """The server's state beside pymodbus: its record, outages and muting."""
+
+    def __init__(self, args):
+        self.args = args
+        self.log_file = open(args.log, "a", encoding="utf-8") if args.log else None
+        self.muted = False
+        self.down = False
+        self.server = None
+        self.port = args.port
+        self.outage_trigger = None
+        if args.outage_on_write:
+            where, value = args.outage_on_write.split("=")
+            table, address = where.split(":")
+            self.outage_trigger = (table, number(address), number(value))
+
+    def record(self, event, **fields):
+        if self.log_file:
+            fields.update(t=time.time(), event=event)
+            self.log_file.write(json.dumps(fields) + "\n")
+            self.log_file.flush()
+
+    def served(self, table, address, count, values=None):
+        self.record("request", table=table, address=address, count=count,
+                    write=values is not None)
+        if values is not None and self.outage_trigger:
+            t_table, t_address, t_value = self.outage_trigger
+            if table == t_table and address <= t_address < address + len(values) \
+                    and values[t_address - address] == t_value:
+                # After the answer to this write has gone out.
+                asyncio.get_event_loop().call_later(
+                    0.05, lambda: asyncio.ensure_future(self.outage(self.args.outage_for)))
+
+    async def outage(self, seconds):
+        await self.go_down()
+        await asyncio.sleep(seconds)
+        await self.come_up()
+
+    async def go_down(self):
+        if self.down:
+            return
+        self.down = True
+        for handler in list(self.server.active_connections.values()):
+            handler.transport.abort()
+        self.server.active_connections = {}
+        if self.server.server is not None:
+            self.server.server.close()
+            await self.server.server.wait_closed()
+            self.server.server = None
+        self.record("down")
+
+    async def come_up(self):
+        if not self.down:
+            return
+        self.down = False
+        await self.listen()
+        self.record("up")
+
+    async def listen(self):
+        self.server.serving = asyncio.get_event_loop().create_future()
+        self.server.address = (self.args.host, self.port)
+        asyncio.ensure_future(self.server.serve_forever())
+        await self.server.serving
+        self.port = self.server.server.sockets[0].getsockname()[1]
+
+
+PEER = None
+
+
+class RecordingContext(ModbusSlaveContext):
+    """The datastore of one unit, recording what each request asked of it."""
+
+    def getValues(self, fc_as_hex, address, count=1):
+        values = super().getValues(fc_as_hex, address, count)
+        if fc_as_hex not in (5, 6, 15, 16, 22, 23):
+            PEER.served(LETTERS[self.decode(fc_as_hex)], address, count)
+        return values
+
+    def setValues(self, fc_as_hex, address, values):
+        super().setValues(fc_as_hex, address, values)
+        PEER.served(LETTERS[self.decode(fc_as_hex)], address, len(values), list(values))
+
+
+class Handler(ModbusConnectedRequestHandler):
+    """pymodbus's connection handler, recording connections and muted when asked."""
+
+    def connection_made(self, transport):
+        super().connection_made(transport)
+        PEER.record("connect", client=list(transport.get_extra_info("peername")[:2]))
+
+    def connection_lost(self, call_exc):
+        super().connection_lost(call_exc)
+        PEER.record("close")
+
+    def execute(self, request, *addr):
+        if not PEER.muted:
+            super().execute(request, *addr)
+
+
+async def follow_control(path):
+    last = None
+    while True:
+        try:
+            with open(path, encoding="utf-8") as control:
+                state = control.read().strip()
+        except OSError:
+            state = "up"
+        if state != last:
+            last = state
+            PEER.muted = state == "mute"
+            if state == "down":
+                await PEER.go_down()
+            else:
+                await PEER.come_up()
+            PEER.record("control", state=state)
+            # The state is in force: tell whoever waits for it.
+            with open(path + ".ack", "w", encoding="utf-8") as ack:
+                ack.write(state)
+        await asyncio.sleep(0.02)
+
+
+async def main(args):
+    values = {table: [0] * args.size for table in TABLES}
+    if args.pattern:
+        for table in TABLES:
+            values[table] = [pattern_value(table, a) for a in range(args.size)]
+    for path in args.image or []:
+        read_image(path, values)
+    blocks = {table: ModbusSequentialDataBlock(0, values[table]) for table in TABLES}
+    unit = RecordingContext(di=blocks["di"], co=blocks["co"], hr=blocks["hr"],
+                            ir=blocks["ir"], zero_mode=True)
+    context = ModbusServerContext(slaves={args.unit: unit}, single=False)
+    PEER.server = ModbusTcpServer(context, address=(args.host, args.port), handler=Handler,
+                                  allow_reuse_address=True)
+    await PEER.listen()
+    PEER.record("listen", port=PEER.port)
+    if args.ready:
+        with open(args.ready + ".tmp", "w", encoding="utf-8") as ready:
+            ready.write(f"{PEER.port}\n")
+        os.replace(args.ready + ".tmp", args.ready)
+    if args.control:
+        asyncio.ensure_future(follow_control(args.control))
+    stop = asyncio.Event()
+    for sig in (signal.SIGTERM, signal.SIGINT):
+        asyncio.get_event_loop().add_signal_handler(sig, stop.set)
+    await stop.wait()
+    await PEER.go_down()
+
+
+def parse_args():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--port", type=int, default=0, help="0: a free port")
+    parser.add_argument("--unit", type=int, default=1)
+    parser.add_argument("--size", type=int, default=10000)
+    parser.add_argument("--pattern", action="store_true")
+    parser.add_argument("--image", action="append")
+    parser.add_argument("--ready")
+    parser.add_argument("--log")
+    parser.add_argument("--control")
+    parser.add_argument("--outage-on-write")
+    parser.add_argument("--outage-for", type=float, default=3.0)
+    return parser.parse_args()
+
+
+if __name__ == "__main__":
+    # pymodbus reports every closed connection and exception answer as an error.
+    logging.getLogger("pymodbus").setLevel(logging.CRITICAL + 1)
+    PEER = Peer(parse_args())
+    asyncio.run(main(PEER.args))
