@@ -47,7 +47,11 @@ qun_driver_objects(mordalix_core)
 # alone, like the DLL.
 function(qun_driver_module target objects)
   add_library(${target} SHARED $<TARGET_OBJECTS:${objects}>)
-  set_target_properties(${target} PROPERTIES OUTPUT_NAME MORDALIX)
+  # It finds the host and card libraries in its own folder, as a DLL finds its
+  # imports beside it: a copy beside another card library (the tap, the
+  # software card) loads that one.
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME MORDALIX
+    BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH "$ORIGIN")
   target_link_options(${target} PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/mordalix.map)
   target_link_libraries(${target} PRIVATE korvex applicom)
 endfunction()

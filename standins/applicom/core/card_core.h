@@ -273,6 +273,16 @@ void EndCardThread(Card& card, std::unique_lock<std::mutex>& lock);
 // which calls it without the lock when it has new work of its own.
 void WakeCardThread();
 
+// ---- Replay of a card-traffic trace (replay.cpp) -----------------------------------
+
+// While a trace is replayed (ApcReplayStart), answers the call from it: true
+// with *status, the data area and transcycpack's two outputs as recorded.
+// False when no trace is replayed or the run has departed from it: the card
+// then answers by itself. args are the call's inputs in the journal's order;
+// in and inBytes what a write hands over.
+bool ReplayAnswer(int32_t routine, const int32_t* args, int32_t argCount, const void* in,
+                  int32_t inBytes, void* data, int16_t* status, int16_t* outputs = nullptr);
+
 // ---- The system (system.cpp) ----------------------------------------------------
 
 // The calling thread's identifier, as the system numbers threads.

@@ -196,6 +196,10 @@ QUN_EXPORT void QUN_CDECL createcyc(int16_t* channel, int16_t* number, int16_t* 
     const int32_t args[] = {Arg(channel),  Arg(number),          Arg(period),    Arg(one),
                             Arg(typeCode), Arg(databaseKind),    Arg(equipment), Arg(count),
                             Arg(address),  Arg(databaseAddress), Arg(minusOne)};
+    // Replayed, the card acts all the same (so that its cyclic functions are
+    // those of the recording); the status is the recorded one.
+    int16_t recorded = 0;
+    const bool replayed = ReplayAnswer(APC_createcyc, args, 11, nullptr, 0, nullptr, &recorded);
     RunCall(APC_createcyc, args, 11, status, nullptr, 0, [&](Card& card, Outcome& outcome) {
         const int32_t ch = args[0], n = args[1], code = args[4], kind = args[5], eq = args[6],
                       elements = args[7], dbAddress = args[9];
@@ -254,10 +258,15 @@ QUN_EXPORT void QUN_CDECL createcyc(int16_t* channel, int16_t* number, int16_t* 
         EnsureCardThread(card);
         WakeLocked(card);
     });
+    if (replayed && status != nullptr) *status = recorded;
 }
 
 QUN_EXPORT void QUN_CDECL startcyc(int16_t* channel, int16_t* number, int16_t* status) {
     const int32_t args[] = {Arg(channel), Arg(number)};
+    // Replayed, the card acts all the same (so that its cyclic functions are
+    // those of the recording); the status is the recorded one.
+    int16_t recorded = 0;
+    const bool replayed = ReplayAnswer(APC_startcyc, args, 2, nullptr, 0, nullptr, &recorded);
     RunCall(APC_startcyc, args, 2, status, nullptr, 0, [&](Card& card, Outcome& outcome) {
         CyclicFunction* function = Find(card, args[0], args[1], &outcome.status);
         if (function == nullptr) return;
@@ -272,10 +281,15 @@ QUN_EXPORT void QUN_CDECL startcyc(int16_t* channel, int16_t* number, int16_t* s
             WakeLocked(card);
         }
     });
+    if (replayed && status != nullptr) *status = recorded;
 }
 
 QUN_EXPORT void QUN_CDECL stopcyc(int16_t* channel, int16_t* number, int16_t* status) {
     const int32_t args[] = {Arg(channel), Arg(number)};
+    // Replayed, the card acts all the same (so that its cyclic functions are
+    // those of the recording); the status is the recorded one.
+    int16_t recorded = 0;
+    const bool replayed = ReplayAnswer(APC_stopcyc, args, 2, nullptr, 0, nullptr, &recorded);
     RunCall(APC_stopcyc, args, 2, status, nullptr, 0, [&](Card& card, Outcome& outcome) {
         CyclicFunction* function = Find(card, args[0], args[1], &outcome.status);
         if (function == nullptr) return;
@@ -286,6 +300,7 @@ QUN_EXPORT void QUN_CDECL stopcyc(int16_t* channel, int16_t* number, int16_t* st
         function->running = false;
         function->generation = ++card.generations;
     });
+    if (replayed && status != nullptr) *status = recorded;
 }
 
 // out1 receives the function's element count, out2 the low 15 bits of the
@@ -293,6 +308,12 @@ QUN_EXPORT void QUN_CDECL stopcyc(int16_t* channel, int16_t* number, int16_t* st
 QUN_EXPORT void QUN_CDECL transcycpack(int16_t* channel, int16_t* number, int16_t* out1,
                                        int16_t* out2, void* data, int16_t* status) {
     const int32_t args[] = {Arg(channel), Arg(number)};
+    int16_t outputs[2] = {0, 0};
+    if (ReplayAnswer(APC_transcycpack, args, 2, nullptr, 0, data, status, outputs)) {
+        if (out1 != nullptr) *out1 = outputs[0];
+        if (out2 != nullptr) *out2 = outputs[1];
+        return;
+    }
     RunCall(APC_transcycpack, args, 2, status, nullptr, 0, [&](Card& card, Outcome& outcome) {
         CyclicFunction* function = Find(card, args[0], args[1], &outcome.status);
         if (function == nullptr) return;
@@ -328,6 +349,7 @@ QUN_EXPORT void QUN_CDECL transcycpack(int16_t* channel, int16_t* number, int16_
 QUN_EXPORT void QUN_CDECL AppGetCycParam(int16_t* channel, int16_t* number, void* record256,
                                          int16_t* status) {
     const int32_t args[] = {Arg(channel), Arg(number)};
+    if (ReplayAnswer(APC_AppGetCycParam, args, 2, nullptr, 0, record256, status)) return;
     RunCall(APC_AppGetCycParam, args, 2, status, nullptr, 0, [&](Card& card, Outcome& outcome) {
         uint8_t* record = static_cast<uint8_t*>(record256);
         auto scripted = card.cycParamScripts.find(static_cast<int64_t>(args[0]) * 65536 + args[1]);

@@ -166,6 +166,9 @@ void EquipmentCall(ApcRoutine routine, const int32_t* args, int32_t argCount, in
                    int16_t* status) {
     const RoutineInfo& info = kRoutines[routine];
     const bool write = info.form == Form::kNetworkWrite;
+    if (ReplayAnswer(routine, args, argCount, write ? data : nullptr, write ? bytes : 0, data,
+                     status))
+        return;
     Card& card = TheCard();
     CallDelay(card, routine);
     std::unique_lock<std::mutex> lock(card.lock);
@@ -217,6 +220,8 @@ void DatabaseCall(ApcRoutine routine, int16_t* cardNumber, int16_t* count, int32
     const bool set = info.form == Form::kDatabaseSet;
     const int32_t bytes = TransferBytes(info.format, args[1]);
     const void* handedOver = set && bytes > 0 ? data : nullptr;
+    if (ReplayAnswer(routine, args, 3, handedOver, handedOver != nullptr ? bytes : 0, data, status))
+        return;
     RunCall(routine, args, 3, status, handedOver, bytes, [&](Card& card, Outcome& outcome) {
         outcome.status = CheckCardNumber(card, args[0]);
         if (outcome.status != kStatusOk) return;
@@ -244,6 +249,10 @@ void DatabaseCall(ApcRoutine routine, int16_t* cardNumber, int16_t* count, int32
 // The equipment side opens with the card; the cyclic functions that were
 // running when it closed run again.
 QUN_EXPORT void QUN_CDECL initbus(int16_t* status) {
+    // Replayed, the card opens all the same (the cyclic functions' state of
+    // the replay is the card's own); the status is the recorded one.
+    int16_t recorded = 0;
+    const bool replayed = ReplayAnswer(APC_initbus, nullptr, 0, nullptr, 0, nullptr, &recorded);
     Card& card = TheCard();
     CallDelay(card, APC_initbus);
     std::unique_lock<std::mutex> lock(card.lock);
@@ -260,13 +269,15 @@ QUN_EXPORT void QUN_CDECL initbus(int16_t* status) {
         }
     }
     Record(card, APC_initbus, nullptr, 0, outcome);
-    if (status != nullptr) *status = outcome.status;
+    if (status != nullptr) *status = replayed ? recorded : outcome.status;
 }
 
 // Closing a closed library answers 45 like every other routine. Closing ends
 // the card's thread (unless the equipment side has work of its own) and then
 // the equipment side's connections.
 QUN_EXPORT void QUN_CDECL exitbus(int16_t* status) {
+    int16_t recorded = 0;
+    const bool replayed = ReplayAnswer(APC_exitbus, nullptr, 0, nullptr, 0, nullptr, &recorded);
     Card& card = TheCard();
     CallDelay(card, APC_exitbus);
     std::unique_lock<std::mutex> lock(card.lock);
@@ -274,7 +285,7 @@ QUN_EXPORT void QUN_CDECL exitbus(int16_t* status) {
     const bool closing = !FrontAnswer(card, APC_exitbus, &outcome.status);
     if (closing) card.open = false;
     Record(card, APC_exitbus, nullptr, 0, outcome);
-    if (status != nullptr) *status = outcome.status;
+    if (status != nullptr) *status = replayed ? recorded : outcome.status;
     if (!closing) return;
     EndCardThread(card, lock);
     lock.unlock();
