@@ -4,6 +4,7 @@
 # for a live plant. The native build makes the same package of its own files,
 # which only the package test uses: the driver's release is the Windows module.
 set(QUN_TEST_TOOLS test-tools-NOT-FOR-A-LIVE-PLANT)
+set(QUN_RECORDER card-traffic-recorder)
 if(WIN32)
   set(QUN_PACKAGE_SYSTEM win32)
   set(QUN_NEWLINES CRLF)  # the plant reads the texts on Windows
@@ -25,7 +26,7 @@ else()
   set(QUN_KORVEX_FILE libKORVEX.so)
   set(QUN_APPLICOM_FILE libAPPLICOM.so)
   # The modules find each other beside themselves wherever they are unpacked.
-  set_target_properties(mordalix korvex applicom qunhost PROPERTIES INSTALL_RPATH "$ORIGIN")
+  set_target_properties(mordalix korvex applicom qunhost tap PROPERTIES INSTALL_RPATH "$ORIGIN")
 endif()
 
 # The cold start's version line as this build logs it, for the install notes.
@@ -55,6 +56,12 @@ configure_file(packaging/qunDOZ01.INT.example ${texts}/qunDOZ01.INT.example @ONL
 # What a plant installs.
 install(TARGETS mordalix RUNTIME DESTINATION . LIBRARY DESTINATION .)
 install(FILES ${texts}/INSTALL.txt ${texts}/qunDOZ01.INT.example DESTINATION .)
+# The card-traffic recorder, which a plant puts in front of the vendor's card
+# library for a while when support asks for a recording.
+install(TARGETS tap RUNTIME DESTINATION ${QUN_RECORDER} LIBRARY DESTINATION ${QUN_RECORDER})
+configure_file(packaging/cardtap.ini.example ${texts}/cardtap.ini.example @ONLY
+  NEWLINE_STYLE ${QUN_NEWLINES})
+install(FILES ${texts}/cardtap.ini.example DESTINATION ${QUN_RECORDER})
 # The lab's test bench: the host program runs the driver beside it, on the
 # stand-in libraries beside it.
 install(TARGETS qunhost korvex applicom mordalix

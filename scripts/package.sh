@@ -41,7 +41,7 @@ echo "== release build in $release (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH," \
   "$(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S UTC'))"
 cmake -S "$root" -B "$release" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$release" -j "$(nproc)" --target mordalix korvex applicom qunhost
+cmake --build "$release" -j "$(nproc)" --target mordalix korvex applicom qunhost tap
 
 # cpack stages the install rules and zips them; the files' times come from
 # SOURCE_DATE_EPOCH.

@@ -22,7 +22,7 @@ struct Settings {
     std::string trace;    // the trace file; "" or "off": no recording
     uint64_t fileLimitMb = 64;
     int files = 4;
-    uint64_t ringKb = 4096;
+    uint64_t ringKb = 1024;
     std::string source;  // where the settings came from, for the trace's first note
 };
 

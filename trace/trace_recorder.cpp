@@ -1,5 +1,6 @@
 #include "trace/trace_recorder.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -9,7 +10,23 @@ namespace qtrace {
 namespace {
 
 constexpr size_t kBatchBytes = 64u << 10;
-constexpr auto kWriterPause = std::chrono::milliseconds(10);
+// The writer looks again after 1 ms while calls keep coming, so that a small
+// ring (which stays in the processor's cache) keeps up with a busy driver;
+// when the ring was empty it waits twice as long each time, up to 16 ms, so
+// that a quiet plant costs few wake-ups.
+constexpr int kShortestPauseMs = 1;
+constexpr int kLongestPauseMs = 16;
+
+// Copies of a few bytes are done here: a call into the C library's memcpy
+// costs more than the copy (on Windows it goes through an import).
+inline void CopySmall(uint8_t* to, const void* from, size_t size) {
+    if (size > 32) {
+        std::memcpy(to, from, size);
+        return;
+    }
+    const uint8_t* bytes = static_cast<const uint8_t*>(from);
+    for (size_t i = 0; i < size; ++i) to[i] = bytes[i];
+}
 
 void FinishRecord(uint8_t* record, size_t size) {
     const uint32_t sum = Checksum(record, size - kChecksumBytes);
@@ -82,11 +99,11 @@ void TraceRecorder::Record(const CallRecord& call) {
     header.outBytes = static_cast<uint16_t>(call.outBytes);
     std::memcpy(at, &header, sizeof header);
     at += sizeof header;
-    std::memcpy(at, call.arguments, argumentBytes);
+    CopySmall(at, call.arguments, argumentBytes);
     at += argumentBytes;
-    if (call.inBytes != 0) std::memcpy(at, call.in, call.inBytes);
+    CopySmall(at, call.in, call.inBytes);
     at += call.inBytes;
-    if (call.outBytes != 0) std::memcpy(at, call.out, call.outBytes);
+    CopySmall(at, call.out, call.outBytes);
     // The checksum's four bytes are the writer's to fill in.
     ring_->EndPush();
 }
@@ -136,27 +153,33 @@ void TraceRecorder::WriteDroppedMarker() {
     WriteRecord(record, sizeof record);
 }
 
-void TraceRecorder::WriteTaken() {
+bool TraceRecorder::WriteTaken() {
+    bool wrote = false;
     for (;;) {
         WriteDroppedMarker();
         const size_t taken = ring_->Take(batch_.data(), batch_.size());
         if (taken == 0) break;
+        wrote = true;
         for (size_t at = 0; at < taken;) {
             const size_t size = batch_[at] | (static_cast<size_t>(batch_[at + 1]) << 8);
             WriteRecord(&batch_[at], size);
             at += size;
         }
     }
-    if (file_ != nullptr) std::fflush(file_);
+    if (wrote && file_ != nullptr) std::fflush(file_);
+    return wrote;
 }
 
 void TraceRecorder::WriterLoop() {
+    int pauseMs = kShortestPauseMs;
     while (!stopping_.load()) {
+        bool wrote = false;
         if (!paused_.load()) {
             std::lock_guard<std::mutex> hold(fileLock_);
-            WriteTaken();
+            wrote = WriteTaken();
         }
-        std::this_thread::sleep_for(kWriterPause);
+        pauseMs = wrote ? kShortestPauseMs : std::min(2 * pauseMs, kLongestPauseMs);
+        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
     }
 }
 

@@ -21,7 +21,7 @@ struct RecorderSettings {
     std::string path;                     // the trace file; older ones get .1, .2, ...
     uint64_t fileLimitBytes = 64u << 20;  // a file is rotated before it grows past this
     int files = 4;                        // files kept, the current one included
-    size_t ringBytes = 4u << 20;          // memory between the callers and the writer
+    size_t ringBytes = 1u << 20;          // memory between the callers and the writer
     uint64_t ticksPerSecond = 1000000000;
     uint64_t (*ticks)() = nullptr;  // the clock of the time stamps
     uint64_t wallStartMicroseconds = 0;
@@ -73,8 +73,9 @@ public:
 
 private:
     void WriterLoop();
-    // Writes what the ring holds; the file lock is held.
-    void WriteTaken();
+    // Writes what the ring holds; the file lock is held. Whether there was
+    // anything.
+    bool WriteTaken();
     bool OpenFile(std::string* error);
     void WriteRecord(uint8_t* record, size_t size);
     void WriteDroppedMarker();

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace qtrace {
@@ -57,5 +58,36 @@ private:
     std::atomic_flag pushing_ = ATOMIC_FLAG_INIT;
     uint32_t pending_ = 0;  // where the entry being written ends (under the lock)
 };
+
+// The callers' side is inline: it runs on every recorded call.
+inline uint8_t* TraceRing::BeginPush(size_t size) {
+    const size_t entry = (4 + size + 3) & ~size_t{3};
+    while (pushing_.test_and_set(std::memory_order_acquire)) {
+    }
+    uint32_t head = head_.load(std::memory_order_relaxed);
+    const uint32_t tail = tail_.load(std::memory_order_acquire);
+    const size_t start = static_cast<size_t>(head) & mask_;
+    const size_t filler = start + entry > buffer_.size() ? buffer_.size() - start : 0;
+    if (entry + filler > buffer_.size() - static_cast<size_t>(head - tail)) {
+        pushing_.clear(std::memory_order_release);
+        dropped_.fetch_add(1, std::memory_order_relaxed);
+        return nullptr;
+    }
+    if (filler != 0) {
+        const uint32_t fillerSize = static_cast<uint32_t>(filler) | kFiller;
+        std::memcpy(&buffer_[start], &fillerSize, 4);
+        head += static_cast<uint32_t>(filler);
+    }
+    uint8_t* at = &buffer_[static_cast<size_t>(head) & mask_];
+    const uint32_t entrySize = static_cast<uint32_t>(entry);
+    std::memcpy(at, &entrySize, 4);
+    pending_ = head + static_cast<uint32_t>(entry);
+    return at + 4;
+}
+
+inline void TraceRing::EndPush() {
+    head_.store(pending_, std::memory_order_release);
+    pushing_.clear(std::memory_order_release);
+}
 
 }  // namespace qtrace

@@ -31,9 +31,11 @@ std::string DriverFolder(const std::string& name, const std::string& driver,
     namespace fs = std::filesystem;
     const fs::path folder = fs::path(qunhost::sys::CurrentFolder()) / name;
     fs::create_directories(folder);
-    const auto overwrite = fs::copy_options::overwrite_existing;
-    fs::copy_file(driver, folder / qunhost::sys::kDriverFileName, overwrite);
-    fs::copy_file(card, folder / qunhost::sys::kCardLibraryName, overwrite);
+    // Removed first: the MinGW runtime's copy_file does not overwrite.
+    fs::remove(folder / qunhost::sys::kDriverFileName);
+    fs::remove(folder / qunhost::sys::kCardLibraryName);
+    fs::copy_file(driver, folder / qunhost::sys::kDriverFileName);
+    fs::copy_file(card, folder / qunhost::sys::kCardLibraryName);
     return (folder / qunhost::sys::kDriverFileName).string();
 }
 

@@ -54,7 +54,8 @@ check_zip() {  # zip
   expected=$(printf '%s\n' INSTALL.txt "$driver" SHA256SUMS qunDOZ01.INT.example \
     "$tools/$driver" "$tools/$host" "$tools/$korvex" "$tools/$applicom" \
     "$tools/NOT-FOR-A-LIVE-PLANT.txt" "$tools/plant/plant.scn" "$tools/plant/mistakes.scn" \
-    "$tools/plant/qunDOZ01.INT" | LC_ALL=C sort)
+    "$tools/plant/qunDOZ01.INT" "card-traffic-recorder/$applicom" \
+    "card-traffic-recorder/cardtap.ini.example" | LC_ALL=C sort)
   listed=$(cd "$unpacked" && find . -type f | sed "s|^\./$name/||" | LC_ALL=C sort)
   [ "$listed" = "$expected" ] || fail "$name: files differ from the promised ones:
 $(diff <(echo "$expected") <(echo "$listed") || true)"
