@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <tuple>
 
 #include "trace/card_routines.h"
 
@@ -111,7 +112,8 @@ std::vector<std::string> TraceSummary(const std::string& path, const Trace& trac
         std::map<std::string, uint64_t> routines;
     };
     std::map<int, RoutineFigures> byRoutine;
-    std::map<std::pair<int64_t, int64_t>, PlaceFigures> byPlace;
+    // By card number (database routines) or channel, then equipment.
+    std::map<std::tuple<bool, int64_t, int64_t>, PlaceFigures> byPlace;
     std::map<int16_t, std::map<std::string, uint64_t>> byStatus;
     std::map<uint32_t, uint64_t> byThread;
     std::vector<std::string> gaps, notes;
@@ -141,7 +143,8 @@ std::vector<std::string> TraceSummary(const std::string& path, const Trace& trac
         ++routine.calls;
         routine.failed += failure;
         routine.micros.push_back(1e6 * trace.Seconds(record.durationTicks));
-        PlaceFigures& place = byPlace[{ChannelOf(record), EquipmentOf(record)}];
+        const bool database = kCardRoutines[record.routine].arguments == Arguments::kDatabase;
+        PlaceFigures& place = byPlace[{database, ChannelOf(record), EquipmentOf(record)}];
         ++place.calls;
         place.failed += failure;
         ++place.routines[kCardRoutines[record.routine].name];
@@ -187,10 +190,13 @@ std::vector<std::string> TraceSummary(const std::string& path, const Trace& trac
     }
 
     lines.push_back("");
-    lines.push_back("per channel and equipment (card for the database routines)");
+    lines.push_back("per channel and equipment, and per card (its database)");
     for (const auto& entry : byPlace) {
-        const int64_t channel = entry.first.first, equipment = entry.first.second;
-        std::string place = channel < 0 ? "no channel" : "channel " + std::to_string(channel);
+        const bool database = std::get<0>(entry.first);
+        const int64_t channel = std::get<1>(entry.first), equipment = std::get<2>(entry.first);
+        std::string place = database      ? "card " + std::to_string(channel)
+                            : channel < 0 ? "no channel"
+                                          : "channel " + std::to_string(channel);
         if (equipment >= 0) place += " equipment " + std::to_string(equipment);
         std::string routines;
         for (const auto& routine : entry.second.routines)

@@ -6,21 +6,33 @@
 #
 #   bash examples/modbus/run.sh
 #
-# By default it builds everything and runs qunhost.exe under Wine with the
-# driver folder build/bin/softcard/. QUN_HOST (the host program's command)
-# and QUN_DRIVER (the driver beside the software card) choose others.
+# By default it builds what it needs and runs qunhost.exe under Wine with the
+# driver folder build/bin/softcard/, or where this machine runs no 32-bit
+# programs the native qunhost with build-native/bin/softcard/
+# (scripts/runtime.sh; QUN_RUNTIME=wine|native forces a path). QUN_HOST (the
+# host program's command) and QUN_DRIVER (the driver beside the software
+# card) choose others.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-build=${QUN_BUILD_DIR:-$root/build}
+source "$root/scripts/runtime.sh"
 
 if [ -z "${QUN_HOST:-}" ]; then
+  qun_decide_runtime
   "$root/scripts/setup.sh"
-  "$root/scripts/build.sh" >/dev/null
-  source "$root/scripts/wine-env.sh"
-  QUN_HOST="timeout 300 wine $build/bin/qunhost.exe"
+  qun_confirm_wine
+  if [ "$QUN_RUNTIME" = wine ]; then
+    qun_build_windows qunhost softcard_folder >/dev/null
+    source "$root/scripts/wine-env.sh"
+    QUN_HOST="timeout 300 wine $qun_build/bin/qunhost.exe"
+    QUN_DRIVER=${QUN_DRIVER:-$qun_build/bin/softcard/MORDALIX.DLL}
+  else
+    qun_build_native qunhost softcard_folder >/dev/null
+    QUN_HOST="timeout 300 $qun_native/bin/qunhost"
+    QUN_DRIVER=${QUN_DRIVER:-$qun_native/bin/softcard/libMORDALIX.so}
+  fi
 fi
-driver=${QUN_DRIVER:-$build/bin/softcard/MORDALIX.DLL}
+driver=${QUN_DRIVER:-$qun_build/bin/softcard/MORDALIX.DLL}
 
 port=$(sed -nE 's/^[[:space:]]*port[[:space:]]*=[[:space:]]*([0-9]+).*/\1/p' "$here/softcard.ini" | head -n 1)
 work=$(mktemp -d)
