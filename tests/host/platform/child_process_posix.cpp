@@ -94,15 +94,6 @@ std::string ChildProcess::Output() const {
     return impl_->output;
 }
 
-bool ChildProcess::WaitForOutput(const std::string& text, int timeoutMs) const {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Output().find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
 void ChildProcess::Interrupt() {
     if (impl_->pid > 0) kill(impl_->pid, SIGINT);
 }

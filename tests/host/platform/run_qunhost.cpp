@@ -1,6 +1,18 @@
+#include <chrono>
+#include <thread>
+
 #include "tests/host/platform/child_process.h"
 
 namespace qunhost_test {
+
+bool ChildProcess::WaitForOutput(const std::string& text, int timeoutMs) const {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Output().find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
 
 Outcome RunQunhost(const std::vector<std::string>& arguments, int timeoutMs) {
     Outcome outcome;
