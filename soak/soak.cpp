@@ -32,14 +32,18 @@
 #include "entry/qun_info.h"
 #include "entry/request.h"
 #include "exchange/gate_transfer.h"
-#include "soak/platform/process.h"
 #include "standins/applicom/applicom_control.h"
 #include "standins/korvex/korvex_control.h"
+#include "tests/support/module_loader.h"
+#include "tests/support/process.h"
 
 namespace {
 
-using soak::Entry;
-using soak::PauseMs;
+using Entry = qun_test::QunMainFunction;
+
+void PauseMs(uint32_t milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 using Clock = std::chrono::steady_clock;
 
 using namespace function_code;
@@ -245,7 +249,7 @@ bool Soak::Setup() {
     ApcSetFailureRate(options_.rate, options_.seed, statuses,
                       static_cast<int32_t>(sizeof statuses / sizeof statuses[0]));
     PauseMs(1000);  // the supervisor settles
-    handlesStart_ = soak::OpenObjectCount(&handlesCounted_);
+    handlesStart_ = static_cast<uint32_t>(qun_test::OpenObjectCount(&handlesCounted_));
     return true;
 }
 
@@ -358,7 +362,7 @@ void Soak::Run() {
         figures_.logLines += static_cast<uint64_t>(KvxLogCount());
         KvxLogClear();
         if (!warmCounted && now >= warm) {
-            handlesWarm_ = soak::OpenObjectCount(&handlesCounted_);
+            handlesWarm_ = static_cast<uint32_t>(qun_test::OpenObjectCount(&handlesCounted_));
             warmCounted = true;
         }
         if (now >= nextReport) {
@@ -396,7 +400,7 @@ int Soak::Finish() {
         }
     }
 
-    const uint32_t handlesEnd = soak::OpenObjectCount(&handlesCounted_);
+    const uint32_t handlesEnd = static_cast<uint32_t>(qun_test::OpenObjectCount(&handlesCounted_));
 
     // The host's shut-down ends the supervisor; then the driver's end.
     KvxPostShutdown();
@@ -404,7 +408,8 @@ int Soak::Finish() {
     const int32_t clientsLeft = KvxClientCount();
     Call(kEndQun, nullptr);
     PauseMs(200);
-    const uint32_t handlesAfter = soak::OpenObjectCount(&handlesCounted_);
+    const uint32_t handlesAfter =
+        static_cast<uint32_t>(qun_test::OpenObjectCount(&handlesCounted_));
 
     std::printf("soak: calls %llu (reads %llu, %llu done; writes %llu, %llu done)\n",
                 static_cast<unsigned long long>(figures_.calls),
@@ -478,10 +483,9 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 4096);
 
     // The driver beside this program, loaded as the host loads it.
-    std::string error;
-    const Entry entry = soak::LoadDriver(&error);
+    const Entry entry = qun_test::LoadDriverEntry();
     if (entry == nullptr) {
-        std::printf("soak: %s\n", error.c_str());
+        std::printf("soak: the driver module beside the program cannot be loaded\n");
         return 2;
     }
     std::printf("soak: %.0f s, seed %u, failure rate %.3f, flap every %.1f s\n", options.seconds,

@@ -14,6 +14,7 @@
 
 #include "host/platform/system.h"
 #include "tests/host/platform/child_process.h"
+#include "tests/support/process.h"
 #include "trace/card_routines.h"
 #include "trace/trace_reader.h"
 
@@ -66,8 +67,9 @@ TEST(Replay, TheExamplePlantRecordedThroughTheTapReplaysAlikeAndAPlantedChangeIs
     std::remove(trace.c_str());
     const std::string tapped = DriverFolder("tapped", Bin() + qunhost::sys::kDriverFileName,
                                             Bin() + "tap/" + qunhost::sys::kCardLibraryName);
-    qunhost_test::SetEnvironment("QUN_TAP_LIBRARY", sim);
-    qunhost_test::SetEnvironment("QUN_TAP_TRACE", trace);
+    // The recorder's settings, which the host program run next inherits.
+    qun_test::SetEnvironment("QUN_TAP_LIBRARY", sim.c_str());
+    qun_test::SetEnvironment("QUN_TAP_TRACE", trace.c_str());
     const Outcome recorded =
         RunQunhost({"--plain", "--table-every", "0s", "--driver", tapped, ExamplePlant()});
     ASSERT_EQ(0, recorded.exitCode) << recorded.output;

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "softcard/settings.h"
-#include "tests/softcard/test_system.h"
 #include "tests/standins/applicom_support.h"
+#include "tests/support/process.h"
 
 namespace {
 
@@ -157,7 +157,7 @@ class Softcard : public CardTest {
 protected:
     void SetUp() override {
         std::ofstream("softcard-test.ini") << TestSettings();
-        softcard_test::SetVariable(softcard::kSettingsVariable, "softcard-test.ini");
+        qun_test::SetEnvironment(softcard::kSettingsVariable, "softcard-test.ini");
         ASSERT_GT(PeerPort(), 0) << "run by with_peer.sh, which starts the device";
         CardTest::SetUp();
     }
@@ -469,7 +469,7 @@ int32_t Round() {
     Bytes data(1024);
     EXPECT_EQ(Net(readword, 0, 2, 1, 0, data.data()), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const int32_t threads = softcard_test::ThreadCount();
+    const int32_t threads = qun_test::ThreadCount();
     int16_t status = -1;
     exitbus(&status);
     EXPECT_EQ(status, 0);
@@ -482,11 +482,11 @@ TEST_F(Softcard, ExitbusLeavesNoThreadAndNoConnection) {
     // A first round: what the system sets up on the first connection of a
     // library (name resolution, sockets) stays and is not the card's.
     Round();
-    const int32_t threads = softcard_test::ThreadCount();
-    const int32_t handles = softcard_test::HandleCount();
+    const int32_t threads = qun_test::ThreadCount();
+    const int32_t handles = qun_test::HandleCount();
     EXPECT_GT(Round(), threads) << "the card's thread ran";
-    EXPECT_EQ(softcard_test::ThreadCount(), threads);
-    EXPECT_EQ(softcard_test::HandleCount(), handles);
+    EXPECT_EQ(qun_test::ThreadCount(), threads);
+    EXPECT_EQ(qun_test::HandleCount(), handles);
 }
 
 TEST(SoftcardSettings, MistakesAreNamedWithTheirLine) {
@@ -537,7 +537,7 @@ TEST(SoftcardSettings, MistakesAreNamedWithTheirLine) {
 }
 
 TEST(SoftcardSettings, NoSettingsFileLeavesTheCardClosedWith47) {
-    softcard_test::SetVariable(softcard::kSettingsVariable, "no-such-softcard.ini");
+    qun_test::SetEnvironment(softcard::kSettingsVariable, "no-such-softcard.ini");
     ApcReset();
     EXPECT_EQ(Open(), 47);
     Bytes data(1024);

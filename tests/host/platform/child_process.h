@@ -38,9 +38,6 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// Sets an environment variable of this process, which the children inherit.
-void SetEnvironment(const std::string& name, const std::string& value);
-
 // Runs the host program to its end with its output in a pipe.
 struct Outcome {
     int exitCode = -1;

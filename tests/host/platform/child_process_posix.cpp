@@ -1,7 +1,6 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,10 +19,6 @@ std::string QunhostPath() {
     const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
     const std::string program(path, n > 0 ? static_cast<size_t>(n) : 0);
     return program.substr(0, program.rfind('/') + 1) + "qunhost";
-}
-
-void SetEnvironment(const std::string& name, const std::string& value) {
-    setenv(name.c_str(), value.c_str(), 1);
 }
 
 struct ChildProcess::Impl {

@@ -15,10 +15,6 @@ std::string QunhostPath() {
     return folder.substr(0, folder.find_last_of("\\/") + 1) + "qunhost.exe";
 }
 
-void SetEnvironment(const std::string& name, const std::string& value) {
-    SetEnvironmentVariableA(name.c_str(), value.c_str());
-}
-
 struct ChildProcess::Impl {
     PROCESS_INFORMATION process{};
     HANDLE readEnd = nullptr;
