@@ -16,13 +16,12 @@ using tap::Tap;
 
 using Bus = void(QUN_CDECL*)(int16_t*);
 using Network = void(QUN_CDECL*)(int16_t*, int16_t*, int16_t*, int32_t*, void*, int16_t*);
-using QuickBit = void(QUN_CDECL*)(int16_t*, int16_t*, void*, int16_t*);
+using PairWithData = void(QUN_CDECL*)(int16_t*, int16_t*, void*, int16_t*);
 using Database = void(QUN_CDECL*)(int16_t*, int16_t*, int32_t*, void*, int16_t*);
 using CreateCyclic = void(QUN_CDECL*)(int16_t*, int16_t*, int16_t*, int16_t*, int16_t*, int16_t*,
                                       int16_t*, int16_t*, int32_t*, int16_t*, int16_t*, int16_t*);
 using Cyclic = void(QUN_CDECL*)(int16_t*, int16_t*, int16_t*);
 using TransCyclic = void(QUN_CDECL*)(int16_t*, int16_t*, int16_t*, int16_t*, void*, int16_t*);
-using CycParam = void(QUN_CDECL*)(int16_t*, int16_t*, void*, int16_t*);
 
 // One call: the real routine's address, and the record being made of it.
 struct Call {
@@ -122,6 +121,21 @@ void ForwardCyclic(int id, int16_t* channel, int16_t* number, int16_t* status) {
     call.Finish(*status, nullptr, 0, nullptr, 0);
 }
 
+// Two scalar arguments and a data area the routine fills, as long as its
+// format says: readquickbit (channel, equipment), AppGetCycParam (channel,
+// number).
+void ForwardPairWithData(int id, int16_t* first, int16_t* second, void* data, int16_t* status) {
+    Call call(id);
+    PairWithData real = call.Target<PairWithData>(status);
+    if (real == nullptr) return;
+    call.arguments[0] = *first;
+    call.arguments[1] = *second;
+    call.argumentCount = 2;
+    real(first, second, data, status);
+    const uint32_t bytes = qtrace::DataBytes(kCardRoutines[id].format, 1);
+    call.Finish(*status, nullptr, 0, data, *status == 0 ? bytes : 0);
+}
+
 }  // namespace
 
 #define TAP_BUS(name, id) \
@@ -189,14 +203,7 @@ TAP_CYCLIC(stopcyc, 46)
 
 QUN_EXPORT void QUN_CDECL readquickbit(int16_t* channel, int16_t* equipment, void* data,
                                        int16_t* status) {
-    Call call(19);
-    QuickBit real = call.Target<QuickBit>(status);
-    if (real == nullptr) return;
-    call.arguments[0] = *channel;
-    call.arguments[1] = *equipment;
-    call.argumentCount = 2;
-    real(channel, equipment, data, status);
-    call.Finish(*status, nullptr, 0, data, *status == 0 ? 2 : 0);
+    ForwardPairWithData(19, channel, equipment, data, status);
 }
 
 QUN_EXPORT void QUN_CDECL createcyc(int16_t* channel, int16_t* number, int16_t* period,
@@ -236,14 +243,7 @@ QUN_EXPORT void QUN_CDECL transcycpack(int16_t* channel, int16_t* number, int16_
 
 QUN_EXPORT void QUN_CDECL AppGetCycParam(int16_t* channel, int16_t* number, void* record,
                                          int16_t* status) {
-    Call call(48);
-    CycParam real = call.Target<CycParam>(status);
-    if (real == nullptr) return;
-    call.arguments[0] = *channel;
-    call.arguments[1] = *number;
-    call.argumentCount = 2;
-    real(channel, number, record, status);
-    call.Finish(*status, nullptr, 0, record, *status == 0 ? 256 : 0);
+    ForwardPairWithData(48, channel, number, record, status);
 }
 
 // The real library's module, for tools that look for functions of their own

@@ -42,7 +42,6 @@ public:
 
     // Records dropped since the ring was made (modulo 2^32).
     uint32_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
-    size_t capacity() const { return mask_ + 1; }
 
 private:
     static constexpr uint32_t kFiller = 0x80000000u;
