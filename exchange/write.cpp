@@ -114,8 +114,7 @@ int32_t PutData(QunRequest* request, int32_t functionCode) {
             // A busy card answered the read without the element: the buffer
             // holds the host's value, not the element, and writing it back
             // would overwrite the element's other bits.
-            err(kLogError,
-                "RIREVI> PutData() read for spec. dig. gate busy, nothing written. Tag '%s'",
+            err(kLogError, "RIREVI> PutData() element read busy, bit not written. Tag '%s'",
                 TagName(transfer));
             return kElementNotDelivered;
         }

@@ -269,8 +269,7 @@ TEST_F(WriteTest, SpecialDigitalGateWhoseReadIsBusyIsNotWritten) {
         Script(c.readRoutine, {5});
         EXPECT_EQ(2, Call(7, &transfer_));
         EXPECT_EQ(std::vector<std::string>{ApcRoutineName(c.readRoutine)}, Routines());
-        EXPECT_TRUE(HasLog(
-            32, "RIREVI> PutData() read for spec. dig. gate busy, nothing written. Tag 'T1'"));
+        EXPECT_TRUE(HasLog(32, "RIREVI> PutData() element read busy, bit not written. Tag 'T1'"));
         EXPECT_EQ(c.bit, transfer_.address.bitOrCyclicNumber);
         EXPECT_EQ(1, Value16());
     }
