@@ -36,7 +36,7 @@ endif()
 
 # The driver's portable objects with the POSIX layer under them.
 function(qun_driver_objects target)
-  add_library(${target} OBJECT ${QUN_CORE_SOURCES} ${CMAKE_SOURCE_DIR}/platform/posix/os_posix.cpp)
+  add_library(${target} OBJECT ${QUN_CORE_SOURCES} ${CMAKE_SOURCE_DIR}/driver/platform/posix/os_posix.cpp)
   target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
   target_compile_options(${target} PRIVATE ${QUN_WARNINGS})
 endfunction()

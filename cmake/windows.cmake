@@ -31,20 +31,20 @@ function(qun_import_library target def dll)
   set_target_properties(${target} PROPERTIES IMPORTED_LOCATION ${lib})
   add_dependencies(${target} ${target}_lib)
 endfunction()
-qun_import_library(korvex_imports ${CMAKE_SOURCE_DIR}/platform/korvex.def KORVEX.dll)
-qun_import_library(applicom_imports ${CMAKE_SOURCE_DIR}/platform/applicom.def APPLICOM.dll)
+qun_import_library(korvex_imports ${CMAKE_SOURCE_DIR}/driver/platform/korvex.def KORVEX.dll)
+qun_import_library(applicom_imports ${CMAKE_SOURCE_DIR}/driver/platform/applicom.def APPLICOM.dll)
 
 # The driver's portable objects with the Windows layer under them.
 function(qun_driver_objects target)
-  add_library(${target} OBJECT ${QUN_CORE_SOURCES} ${CMAKE_SOURCE_DIR}/platform/windows/os_win32.cpp)
+  add_library(${target} OBJECT ${QUN_CORE_SOURCES} ${CMAKE_SOURCE_DIR}/driver/platform/windows/os_win32.cpp)
   target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
   target_compile_options(${target} PRIVATE ${QUN_WARNINGS})
 endfunction()
 qun_driver_objects(mordalix_core)
 
 # The browse dialog: Win32 user interface code and its resource template.
-file(GLOB QUN_DIALOG_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/browse/dialog/*.cpp)
-file(GLOB QUN_DIALOG_RESOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/browse/dialog/*.rc)
+file(GLOB QUN_DIALOG_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/driver/browse/dialog/*.cpp)
+file(GLOB QUN_DIALOG_RESOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/driver/browse/dialog/*.rc)
 
 # MORDALIX.DLL made of a set of the driver's objects: the product, and (for
 # the replay test) a build with one planted change.
@@ -52,9 +52,9 @@ function(qun_driver_module target objects)
   add_library(${target} SHARED
     $<TARGET_OBJECTS:${objects}>
     ${QUN_DIALOG_SOURCES} ${QUN_DIALOG_RESOURCES}
-    ${CMAKE_SOURCE_DIR}/platform/windows/dllmain.cpp
-    ${CMAKE_SOURCE_DIR}/entry/mordalix.def
-    ${CMAKE_SOURCE_DIR}/entry/version.rc)
+    ${CMAKE_SOURCE_DIR}/driver/platform/windows/dllmain.cpp
+    ${CMAKE_SOURCE_DIR}/driver/entry/mordalix.def
+    ${CMAKE_SOURCE_DIR}/driver/entry/version.rc)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME MORDALIX PREFIX "" SUFFIX ".DLL")
   target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${QUN_WARNINGS}>)

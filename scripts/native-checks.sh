@@ -50,7 +50,7 @@ for target in "${fuzz_targets[@]}"; do
   rm -rf "$work" && mkdir -p "$work/corpus"
   # New inputs go to the scratch corpus; the seeds in the repository stay as they are.
   (cd "$work" && "$fuzz_dir/bin/$target" -max_total_time="$seconds" -print_final_stats=1 \
-      corpus "$root/fuzz/corpus/$target" 2>"$work/log") || {
+      corpus "$root/lab/fuzz/corpus/$target" 2>"$work/log") || {
     tail -n 60 "$work/log"
     echo "native-checks: $target failed; reproduce with: $fuzz_dir/bin/$target $work/crash-*"
     exit 1

@@ -42,7 +42,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-/usr/bin/python3 "$root/softcard/modbus_peer.py" --port "$port" --unit 1 \
+/usr/bin/python3 "$root/lab/card/softcard/modbus_peer.py" --port "$port" --unit 1 \
   --image "$here/plant-image.txt" --ready "$work/ready" &
 peer=$!
 for _ in $(seq 100); do

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <ostream>
 
-#include "entry/qun_info.h"
-#include "standins/applicom/applicom_control.h"
-#include "standins/korvex/korvex_control.h"
+#include "driver/entry/qun_info.h"
+#include "lab/card/simulated/applicom_control.h"
+#include "lab/korvex/korvex_control.h"
 #include "tests/support/module_loader.h"
 
 namespace qun_test {

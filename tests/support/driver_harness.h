@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "entry/driver_state.h"
-#include "entry/request.h"
-#include "standins/applicom/applicom_control.h"
-#include "standins/korvex/korvex_control.h"
+#include "driver/entry/driver_state.h"
+#include "driver/entry/request.h"
+#include "lab/card/simulated/applicom_control.h"
+#include "lab/korvex/korvex_control.h"
 
 namespace qun_test {
 

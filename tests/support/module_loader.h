@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "entry/request.h"
-#include "platform/abi.h"
+#include "driver/entry/request.h"
+#include "driver/platform/abi.h"
 
 namespace qun_test {
 

@@ -1,0 +1,205 @@
+#include "lab/card/softcard/settings.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace softcard {
+namespace {
+
+constexpr int32_t kChannels = 32;
+constexpr int32_t kEquipments = 256;
+
+std::string Trim(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return std::string();
+    const size_t last = text.find_last_not_of(" \t\r");
+    return text.substr(first, last - first + 1);
+}
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// A whole decimal number from low to high, or false.
+bool Number(const std::string& text, int32_t low, int32_t high, int32_t* value) {
+    if (text.empty() || text.size() > 9) return false;
+    for (char c : text)
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    const int32_t number = std::atoi(text.c_str());
+    if (number < low || number > high) return false;
+    *value = number;
+    return true;
+}
+
+// "[channel C]" or "[channel C equipment E]", blanks between the words.
+bool Section(const std::string& inside, int32_t* channel, int32_t* equipment) {
+    std::istringstream words(Lower(inside));
+    std::string word, channelText, word2, equipmentText, rest;
+    words >> word >> channelText >> word2 >> equipmentText >> rest;
+    if (word != "channel" || !Number(channelText, 0, kChannels - 1, channel) || !rest.empty())
+        return false;
+    *equipment = -1;
+    if (word2.empty() && equipmentText.empty()) return true;
+    return word2 == "equipment" && Number(equipmentText, 0, kEquipments - 1, equipment);
+}
+
+class Parser {
+public:
+    explicit Parser(Settings* settings) : settings_(settings) {}
+
+    bool Line(const std::string& raw) {
+        std::string line = raw.substr(0, raw.find_first_of(";#"));
+        line = Trim(line);
+        if (line.empty()) return true;
+        if (line.front() == '[') return StartSection(line);
+        const size_t equals = line.find('=');
+        if (equals == std::string::npos) return Fail("expected 'key = value' or a [section]");
+        const std::string key = Lower(Trim(line.substr(0, equals)));
+        const std::string value = Trim(line.substr(equals + 1));
+        if (channel_ < 0) return Fail("'" + key + "' outside a [channel] section");
+        return equipment_ < 0 ? ChannelKey(key, value) : DeviceKey(key, value);
+    }
+
+    bool Finish() {
+        for (const DeviceSettings& device : settings_->devices) {
+            if ((settings_->channels & (1u << device.channel)) == 0) {
+                line_ = 0;
+                return Fail("[channel " + std::to_string(device.channel) + " equipment " +
+                            std::to_string(device.equipment) + "]: channel " +
+                            std::to_string(device.channel) + " has no 'protocol = modbus-tcp'");
+            }
+            if (device.host.empty()) {
+                line_ = 0;
+                return Fail("[channel " + std::to_string(device.channel) + " equipment " +
+                            std::to_string(device.equipment) + "] has no host");
+            }
+        }
+        return true;
+    }
+
+    void NextLine() { ++line_; }
+    const std::string& error() const { return error_; }
+
+private:
+    bool Fail(const std::string& what) {
+        error_ = line_ > 0 ? "line " + std::to_string(line_) + ": " + what : what;
+        return false;
+    }
+
+    bool StartSection(const std::string& line) {
+        if (line.back() != ']') return Fail("a section ends with ']'");
+        int32_t channel = -1, equipment = -1;
+        if (!Section(line.substr(1, line.size() - 2), &channel, &equipment))
+            return Fail("unknown section " + line +
+                        " (use [channel C] or [channel C equipment E], C 0 to 31, E 0 to 255)");
+        const int32_t key = channel * kEquipments + equipment;
+        if (std::find(seen_.begin(), seen_.end(), key) != seen_.end())
+            return Fail("section " + line + " given twice");
+        seen_.push_back(key);
+        channel_ = channel;
+        equipment_ = equipment;
+        if (equipment >= 0) {
+            settings_->devices.emplace_back();
+            settings_->devices.back().channel = channel;
+            settings_->devices.back().equipment = equipment;
+        }
+        return true;
+    }
+
+    bool ChannelKey(const std::string& key, const std::string& value) {
+        if (key != "protocol") return Fail("unknown key '" + key + "' (a channel has: protocol)");
+        if (Lower(value) != "modbus-tcp")
+            return Fail("protocol '" + value + "': this card speaks modbus-tcp only");
+        settings_->channels |= 1u << channel_;
+        return true;
+    }
+
+    bool DeviceKey(const std::string& key, const std::string& value) {
+        DeviceSettings& device = settings_->devices.back();
+        if (key == "host") {
+            if (value.empty() || value.find_first_of(" \t") != std::string::npos)
+                return Fail("host '" + value + "' is not a name or an address");
+            device.host = value;
+        } else if (key == "port") {
+            if (!Number(value, 1, 65535, &device.port)) return Fail("port 1 to 65535");
+        } else if (key == "unit") {
+            if (!Number(value, 0, 255, &device.unit)) return Fail("unit 0 to 255");
+        } else if (key == "timeout") {
+            if (!Number(value, 1, 60000, &device.timeoutMs))
+                return Fail("timeout 1 to 60000 (milliseconds)");
+        } else if (key == "reconnect") {
+            if (!Number(value, 0, 600000, &device.reconnectMs))
+                return Fail("reconnect 0 to 600000 (milliseconds)");
+        } else if (key == "word_order") {
+            const std::string order = Lower(value);
+            if (order == "high-first")
+                device.wordOrder = WordOrder::kHighFirst;
+            else if (order == "low-first")
+                device.wordOrder = WordOrder::kLowFirst;
+            else
+                return Fail("word_order high-first or low-first");
+        } else {
+            return Fail("unknown key '" + key +
+                        "' (an equipment has: host, port, unit, timeout, word_order, reconnect)");
+        }
+        return true;
+    }
+
+    Settings* settings_;
+    int32_t line_ = 0;
+    int32_t channel_ = -1;
+    int32_t equipment_ = -1;
+    std::vector<int32_t> seen_;
+    std::string error_;
+};
+
+}  // namespace
+
+bool ParseSettings(const std::string& text, Settings* settings, std::string* error) {
+    *settings = Settings{};
+    Parser parser(settings);
+    // A byte order mark, as some editors write one, is not part of the first line.
+    const bool mark = text.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    std::istringstream lines(mark ? text.substr(3) : text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        parser.NextLine();
+        if (!parser.Line(line)) {
+            *error = parser.error();
+            return false;
+        }
+    }
+    if (!parser.Finish()) {
+        *error = parser.error();
+        return false;
+    }
+    return true;
+}
+
+std::string SettingsPath(const std::string& folder) {
+    const char* named = std::getenv(kSettingsVariable);
+    if (named != nullptr && named[0] != '\0') return named;
+    return folder + kSettingsFileName;
+}
+
+bool LoadSettings(const std::string& path, Settings* settings, std::string* error) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        *error = path + ": cannot be read";
+        return false;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (!ParseSettings(text.str(), settings, error)) {
+        *error = path + ": " + *error;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace softcard

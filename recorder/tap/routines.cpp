@@ -1,0 +1,251 @@
+// The 49 routines of the card library, each forwarded to the real library
+// with the same arguments and data area, and recorded: the scalar arguments
+// as they went in, the data a write handed over or a read delivered, the
+// status, the calling thread, the time and the duration. What the real
+// library answers reaches the caller unchanged.
+#include <cstdint>
+
+#include "driver/platform/abi.h"
+#include "recorder/tap/platform/tap_system.h"
+#include "recorder/tap/tap.h"
+
+namespace {
+
+using qtrace::kCardRoutines;
+using tap::Tap;
+
+using Bus = void(QUN_CDECL*)(int16_t*);
+using Network = void(QUN_CDECL*)(int16_t*, int16_t*, int16_t*, int32_t*, void*, int16_t*);
+using PairWithData = void(QUN_CDECL*)(int16_t*, int16_t*, void*, int16_t*);
+using Database = void(QUN_CDECL*)(int16_t*, int16_t*, int32_t*, void*, int16_t*);
+using CreateCyclic = void(QUN_CDECL*)(int16_t*, int16_t*, int16_t*, int16_t*, int16_t*, int16_t*,
+                                      int16_t*, int16_t*, int32_t*, int16_t*, int16_t*, int16_t*);
+using Cyclic = void(QUN_CDECL*)(int16_t*, int16_t*, int16_t*);
+using TransCyclic = void(QUN_CDECL*)(int16_t*, int16_t*, int16_t*, int16_t*, void*, int16_t*);
+
+// One call: the real routine's address, and the record being made of it.
+struct Call {
+    int routine;
+    Tap& tap;
+    void* real;
+    uint64_t start = 0;
+    int32_t arguments[qtrace::kMostArguments];
+    int argumentCount = 0;
+
+    explicit Call(int id) : routine(id), tap(Tap::Instance()), real(tap.Real(id)) {}
+
+    // False, with the status set, when there is no real routine to call.
+    template <typename Function>
+    Function Target(int16_t* status) {
+        if (real == nullptr) {
+            tap.Missing(routine);
+            *status = tap::kMissingRoutine;
+            return nullptr;
+        }
+        if (tap.recording()) start = tap::Ticks();
+        return reinterpret_cast<Function>(real);
+    }
+
+    void Finish(int16_t status, const void* in, uint32_t inBytes, const void* out,
+                uint32_t outBytes) {
+        if (!tap.recording()) return;
+        const qtrace::CallRecord record{static_cast<uint8_t>(routine),
+                                        tap::ThreadId(),
+                                        start,
+                                        tap::Ticks(),
+                                        status,
+                                        arguments,
+                                        argumentCount,
+                                        in,
+                                        inBytes,
+                                        out,
+                                        outBytes};
+        tap.Record(record);
+    }
+};
+
+void ForwardBus(int id, int16_t* status) {
+    Call call(id);
+    if (Bus real = call.Target<Bus>(status)) {
+        real(status);
+        call.Finish(*status, nullptr, 0, nullptr, 0);
+    }
+    if (id == qtrace::kExitbus) call.tap.Flush();
+}
+
+void ForwardNetwork(int id, int16_t* channel, int16_t* equipment, int16_t* count, int32_t* address,
+                    void* data, int16_t* status) {
+    Call call(id);
+    Network real = call.Target<Network>(status);
+    if (real == nullptr) return;
+    call.arguments[0] = *channel;
+    call.arguments[1] = *equipment;
+    call.arguments[2] = *count;
+    call.arguments[3] = *address;
+    call.argumentCount = 4;
+    real(channel, equipment, count, address, data, status);
+    const qtrace::CardRoutine& routine = kCardRoutines[id];
+    const uint32_t bytes = qtrace::DataBytes(routine.format, call.arguments[2]);
+    if (routine.flow == qtrace::Flow::kIn)
+        call.Finish(*status, data, bytes, nullptr, 0);
+    else
+        call.Finish(*status, nullptr, 0, data, *status == 0 ? bytes : 0);
+}
+
+void ForwardDatabase(int id, int16_t* channel, int16_t* count, int32_t* address, void* data,
+                     int16_t* status) {
+    Call call(id);
+    Database real = call.Target<Database>(status);
+    if (real == nullptr) return;
+    call.arguments[0] = *channel;
+    call.arguments[1] = *count;
+    call.arguments[2] = *address;
+    call.argumentCount = 3;
+    real(channel, count, address, data, status);
+    const qtrace::CardRoutine& routine = kCardRoutines[id];
+    const uint32_t bytes = qtrace::DataBytes(routine.format, call.arguments[1]);
+    if (routine.flow == qtrace::Flow::kIn)
+        call.Finish(*status, data, bytes, nullptr, 0);
+    else
+        call.Finish(*status, nullptr, 0, data, *status == 0 ? bytes : 0);
+}
+
+void ForwardCyclic(int id, int16_t* channel, int16_t* number, int16_t* status) {
+    Call call(id);
+    Cyclic real = call.Target<Cyclic>(status);
+    if (real == nullptr) return;
+    call.arguments[0] = *channel;
+    call.arguments[1] = *number;
+    call.argumentCount = 2;
+    real(channel, number, status);
+    call.Finish(*status, nullptr, 0, nullptr, 0);
+}
+
+// Two scalar arguments and a data area the routine fills, as long as its
+// format says: readquickbit (channel, equipment), AppGetCycParam (channel,
+// number).
+void ForwardPairWithData(int id, int16_t* first, int16_t* second, void* data, int16_t* status) {
+    Call call(id);
+    PairWithData real = call.Target<PairWithData>(status);
+    if (real == nullptr) return;
+    call.arguments[0] = *first;
+    call.arguments[1] = *second;
+    call.argumentCount = 2;
+    real(first, second, data, status);
+    const uint32_t bytes = qtrace::DataBytes(kCardRoutines[id].format, 1);
+    call.Finish(*status, nullptr, 0, data, *status == 0 ? bytes : 0);
+}
+
+}  // namespace
+
+#define TAP_BUS(name, id) \
+    QUN_EXPORT void QUN_CDECL name(int16_t* status) { ForwardBus(id, status); }
+#define TAP_NETWORK(name, id)                                                            \
+    QUN_EXPORT void QUN_CDECL name(int16_t* channel, int16_t* equipment, int16_t* count, \
+                                   int32_t* address, void* data, int16_t* status) {      \
+        ForwardNetwork(id, channel, equipment, count, address, data, status);            \
+    }
+#define TAP_DATABASE(name, id)                                                                     \
+    QUN_EXPORT void QUN_CDECL name(int16_t* channel, int16_t* count, int32_t* address, void* data, \
+                                   int16_t* status) {                                              \
+        ForwardDatabase(id, channel, count, address, data, status);                                \
+    }
+#define TAP_CYCLIC(name, id)                                                             \
+    QUN_EXPORT void QUN_CDECL name(int16_t* channel, int16_t* number, int16_t* status) { \
+        ForwardCyclic(id, channel, number, status);                                      \
+    }
+
+TAP_BUS(initbus, 0)
+TAP_BUS(exitbus, 1)
+TAP_NETWORK(readpackbit, 2)
+TAP_NETWORK(readpackibit, 3)
+TAP_NETWORK(readpackqbit, 4)
+TAP_NETWORK(readbyte, 5)
+TAP_NETWORK(readibyte, 6)
+TAP_NETWORK(readqbyte, 7)
+TAP_NETWORK(readpackbyte, 8)
+TAP_NETWORK(readpackibyte, 9)
+TAP_NETWORK(readpackqbyte, 10)
+TAP_NETWORK(readword, 11)
+TAP_NETWORK(readiword, 12)
+TAP_NETWORK(readqword, 13)
+TAP_NETWORK(readwordbcd, 14)
+TAP_NETWORK(readdword, 15)
+TAP_NETWORK(readfword, 16)
+TAP_NETWORK(readtimer, 17)
+TAP_NETWORK(readcounter, 18)
+TAP_NETWORK(writepackbit, 20)
+TAP_NETWORK(writepackqbit, 21)
+TAP_NETWORK(writebyte, 22)
+TAP_NETWORK(writeqbyte, 23)
+TAP_NETWORK(writepackbyte, 24)
+TAP_NETWORK(writepackqbyte, 25)
+TAP_NETWORK(writeword, 26)
+TAP_NETWORK(writeqword, 27)
+TAP_NETWORK(writewordbcd, 28)
+TAP_NETWORK(writedword, 29)
+TAP_NETWORK(writefword, 30)
+TAP_NETWORK(writetimer, 31)
+TAP_NETWORK(writecounter, 32)
+TAP_DATABASE(getpackbit, 33)
+TAP_DATABASE(getpackbyte, 34)
+TAP_DATABASE(getword, 35)
+TAP_DATABASE(getdword, 36)
+TAP_DATABASE(getfword, 37)
+TAP_DATABASE(setpackbit, 38)
+TAP_DATABASE(setbit, 39)
+TAP_DATABASE(setpackbyte, 40)
+TAP_DATABASE(setword, 41)
+TAP_DATABASE(setdword, 42)
+TAP_DATABASE(setfword, 43)
+TAP_CYCLIC(startcyc, 45)
+TAP_CYCLIC(stopcyc, 46)
+
+QUN_EXPORT void QUN_CDECL readquickbit(int16_t* channel, int16_t* equipment, void* data,
+                                       int16_t* status) {
+    ForwardPairWithData(19, channel, equipment, data, status);
+}
+
+QUN_EXPORT void QUN_CDECL createcyc(int16_t* channel, int16_t* number, int16_t* period,
+                                    int16_t* one, int16_t* typeCode, int16_t* databaseKind,
+                                    int16_t* equipment, int16_t* count, int32_t* address,
+                                    int16_t* databaseAddress, int16_t* minusOne, int16_t* status) {
+    Call call(qtrace::kCreatecyc);
+    CreateCyclic real = call.Target<CreateCyclic>(status);
+    if (real == nullptr) return;
+    const int32_t arguments[] = {*channel,  *number,          *period,    *one,
+                                 *typeCode, *databaseKind,    *equipment, *count,
+                                 *address,  *databaseAddress, *minusOne};
+    for (int i = 0; i < 11; ++i) call.arguments[i] = arguments[i];
+    call.argumentCount = 11;
+    real(channel, number, period, one, typeCode, databaseKind, equipment, count, address,
+         databaseAddress, minusOne, status);
+    if (*status == 0)
+        call.tap.RememberCyclic(arguments[0], arguments[1], arguments[5], arguments[7]);
+    call.Finish(*status, nullptr, 0, nullptr, 0);
+}
+
+QUN_EXPORT void QUN_CDECL transcycpack(int16_t* channel, int16_t* number, int16_t* out1,
+                                       int16_t* out2, void* data, int16_t* status) {
+    Call call(qtrace::kTranscycpack);
+    TransCyclic real = call.Target<TransCyclic>(status);
+    if (real == nullptr) return;
+    call.arguments[0] = *channel;
+    call.arguments[1] = *number;
+    real(channel, number, out1, out2, data, status);
+    call.arguments[2] = *out1;
+    call.arguments[3] = *out2;
+    call.argumentCount = 4;
+    const uint32_t bytes =
+        *status == 0 ? call.tap.CyclicImageBytes(call.arguments[0], call.arguments[1]) : 0;
+    call.Finish(*status, nullptr, 0, data, bytes);
+}
+
+QUN_EXPORT void QUN_CDECL AppGetCycParam(int16_t* channel, int16_t* number, void* record,
+                                         int16_t* status) {
+    ForwardPairWithData(48, channel, number, record, status);
+}
+
+// The real library's module, for tools that look for functions of their own
+// in it (the host program finds the simulated card's controls this way).
+QUN_EXPORT void* QUN_CDECL TapRealModule(void) { return Tap::Instance().realModule(); }

@@ -1,0 +1,78 @@
+// The tap: a card library that forwards every call to the real one and
+// records it in a card-traffic trace.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "recorder/trace/card_routines.h"
+#include "recorder/trace/trace_recorder.h"
+
+namespace tap {
+
+// What a routine answers when the real library lacks it or cannot be loaded.
+constexpr int16_t kMissingRoutine = -100;
+
+// The tap's settings: the settings file beside the tap ("cardtap.ini"), then
+// the environment.
+struct Settings {
+    std::string library;  // the real card library, full path
+    std::string trace;    // the trace file; "" or "off": no recording
+    uint64_t fileLimitMb = 64;
+    int files = 4;
+    uint64_t ringKb = 1024;
+    std::string source;  // where the settings came from, for the trace's first note
+};
+
+// Reads "key = value" lines; ';' and '#' begin comments. Relative paths are
+// taken from folder. Unknown keys are named in *problems.
+Settings ReadSettings(const std::string& text, const std::string& folder, std::string* problems);
+
+class Tap {
+public:
+    // The one tap of the process, set up on its first use.
+    static Tap& Instance();
+
+    // The real routine, or null when there is none.
+    void* Real(int routine);
+    // Said once per routine: it is missing in the real library.
+    void Missing(int routine);
+    void* realModule() const { return realModule_; }
+
+    bool recording() const { return recording_; }
+    void Record(const qtrace::CallRecord& call) { recorder_.Record(call); }
+    // Writes what is recorded so far (at exitbus).
+    void Flush() { recorder_.Drain(); }
+    // At the process's end: the writer stopped and everything written, or
+    // where the writer was stopped wherever it was, what is left written
+    // unless it held the file then.
+    void End(bool writerAlive) {
+        if (writerAlive)
+            recorder_.Stop();
+        else
+            recorder_.TryDrain();
+    }
+
+    // Cyclic functions as the real library was asked to create them, so that
+    // transcycpack's image can be recorded with its size.
+    void RememberCyclic(int32_t channel, int32_t number, int32_t databaseKind, int32_t count);
+    uint32_t CyclicImageBytes(int32_t channel, int32_t number) const;
+
+private:
+    Tap();
+    void Say(const std::string& line);
+
+    Settings settings_;
+    void* realModule_ = nullptr;
+    void* routines_[qtrace::kRoutineCount] = {};
+    std::atomic<bool> missingSaid_[qtrace::kRoutineCount] = {};
+    bool recording_ = false;
+    qtrace::TraceRecorder recorder_;
+    static constexpr int kChannels = 32;
+    static constexpr int kNumbers = 256;
+    std::atomic<uint32_t> cyclic_[kChannels][kNumbers] = {};  // kind << 16 | count
+};
+
+}  // namespace tap

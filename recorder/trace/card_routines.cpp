@@ -1,0 +1,195 @@
+#include "recorder/trace/card_routines.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qtrace {
+
+namespace {
+
+constexpr uint32_t kDataArea = 1024;
+
+#define QT_BUS(name) \
+    { #name, Arguments::kNone, Flow::kNone, Format::kNone }
+#define QT_READ(name, format) \
+    { #name, Arguments::kNetwork, Flow::kOut, Format::format }
+#define QT_WRITE(name, format) \
+    { #name, Arguments::kNetwork, Flow::kIn, Format::format }
+#define QT_GET(name, format) \
+    { #name, Arguments::kDatabase, Flow::kOut, Format::format }
+#define QT_SET(name, format) \
+    { #name, Arguments::kDatabase, Flow::kIn, Format::format }
+
+const char* const kNetworkNames[] = {"channel", "equipment", "count", "address"};
+const char* const kQuickBitNames[] = {"channel", "equipment"};
+const char* const kDatabaseNames[] = {"card", "count", "address"};
+const char* const kCreateNames[] = {"channel", "number",     "period",    "one",
+                                    "type",    "kind",       "equipment", "count",
+                                    "address", "db address", "minus one"};
+const char* const kCyclicNames[] = {"channel", "number"};
+const char* const kTransNames[] = {"channel", "number", "out", "out"};
+
+const char* const* ArgumentNames(Arguments arguments) {
+    switch (arguments) {
+        case Arguments::kNetwork:
+            return kNetworkNames;
+        case Arguments::kQuickBit:
+            return kQuickBitNames;
+        case Arguments::kDatabase:
+            return kDatabaseNames;
+        case Arguments::kCreateCyclic:
+            return kCreateNames;
+        case Arguments::kCyclic:
+            return kCyclicNames;
+        case Arguments::kTransCyclic:
+            return kTransNames;
+        case Arguments::kNone:
+            break;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+const CardRoutine kCardRoutines[kRoutineCount] = {
+    QT_BUS(initbus),
+    QT_BUS(exitbus),
+    QT_READ(readpackbit, kPackedBits),
+    QT_READ(readpackibit, kPackedBits),
+    QT_READ(readpackqbit, kPackedBits),
+    QT_READ(readbyte, kBytes16),
+    QT_READ(readibyte, kBytes16),
+    QT_READ(readqbyte, kBytes16),
+    QT_READ(readpackbyte, kPackedBytes),
+    QT_READ(readpackibyte, kPackedBytes),
+    QT_READ(readpackqbyte, kPackedBytes),
+    QT_READ(readword, kWords),
+    QT_READ(readiword, kWords),
+    QT_READ(readqword, kWords),
+    QT_READ(readwordbcd, kWords),
+    QT_READ(readdword, kDwords),
+    QT_READ(readfword, kDwords),
+    QT_READ(readtimer, kWords),
+    QT_READ(readcounter, kWords),
+    {"readquickbit", Arguments::kQuickBit, Flow::kOut, Format::kQuickBits},
+    QT_WRITE(writepackbit, kPackedBits),
+    QT_WRITE(writepackqbit, kPackedBits),
+    QT_WRITE(writebyte, kBytes16),
+    QT_WRITE(writeqbyte, kBytes16),
+    QT_WRITE(writepackbyte, kPackedBytes),
+    QT_WRITE(writepackqbyte, kPackedBytes),
+    QT_WRITE(writeword, kWords),
+    QT_WRITE(writeqword, kWords),
+    QT_WRITE(writewordbcd, kWords),
+    QT_WRITE(writedword, kDwords),
+    QT_WRITE(writefword, kDwords),
+    QT_WRITE(writetimer, kWords),
+    QT_WRITE(writecounter, kWords),
+    QT_GET(getpackbit, kPackedBits),
+    QT_GET(getpackbyte, kPackedBytes),
+    QT_GET(getword, kWords),
+    QT_GET(getdword, kDwords),
+    QT_GET(getfword, kDwords),
+    QT_SET(setpackbit, kPackedBits),
+    QT_SET(setbit, kPackedBits),
+    QT_SET(setpackbyte, kPackedBytes),
+    QT_SET(setword, kWords),
+    QT_SET(setdword, kDwords),
+    QT_SET(setfword, kDwords),
+    {"createcyc", Arguments::kCreateCyclic, Flow::kNone, Format::kNone},
+    {"startcyc", Arguments::kCyclic, Flow::kNone, Format::kNone},
+    {"stopcyc", Arguments::kCyclic, Flow::kNone, Format::kNone},
+    {"transcycpack", Arguments::kTransCyclic, Flow::kOut, Format::kCyclicImage},
+    {"AppGetCycParam", Arguments::kCyclic, Flow::kOut, Format::kCycParam},
+};
+
+#undef QT_BUS
+#undef QT_READ
+#undef QT_WRITE
+#undef QT_GET
+#undef QT_SET
+
+int ArgumentCount(Arguments arguments) {
+    switch (arguments) {
+        case Arguments::kNone:
+            return 0;
+        case Arguments::kNetwork:
+            return 4;
+        case Arguments::kQuickBit:
+        case Arguments::kCyclic:
+            return 2;
+        case Arguments::kDatabase:
+            return 3;
+        case Arguments::kCreateCyclic:
+            return 11;
+        case Arguments::kTransCyclic:
+            return 4;
+    }
+    return 0;
+}
+
+uint32_t DataBytes(Format format, int32_t count) {
+    if (format == Format::kCycParam) return 256;
+    if (format == Format::kQuickBits) return 2;
+    if (count < 1) return 0;
+    const uint32_t n =
+        static_cast<uint32_t>(count) > kDataArea ? kDataArea + 1 : static_cast<uint32_t>(count);
+    uint32_t bytes = 0;
+    switch (format) {
+        case Format::kPackedBits:
+            bytes = (n + 7) / 8;
+            break;
+        case Format::kPackedBytes:
+            bytes = n;
+            break;
+        case Format::kBytes16:
+        case Format::kWords:
+            bytes = 2 * n;
+            break;
+        case Format::kDwords:
+            bytes = 4 * n;
+            break;
+        default:
+            bytes = 0;
+    }
+    return bytes < kDataArea ? bytes : kDataArea;
+}
+
+uint32_t CyclicImageBytes(int32_t databaseKind, int32_t count) {
+    switch (databaseKind) {
+        case 1:
+            return DataBytes(Format::kPackedBits, count);
+        case 2:  // bytes travel either packed or one to a 16-bit element
+        case 3:
+            return DataBytes(Format::kWords, count);
+        case 4:
+        case 5:
+            return DataBytes(Format::kDwords, count);
+        default:
+            return kDataArea;
+    }
+}
+
+int RoutineByName(const char* name) {
+    for (int i = 0; i < kRoutineCount; ++i)
+        if (std::strcmp(kCardRoutines[i].name, name) == 0) return i;
+    return -1;
+}
+
+std::string DescribeCall(int routine, const std::vector<int32_t>& arguments) {
+    if (routine < 0 || routine >= kRoutineCount)
+        return "routine " + std::to_string(routine) + "(?)";
+    const qtrace::CardRoutine& card = kCardRoutines[routine];
+    const char* const* names = ArgumentNames(card.arguments);
+    std::string text = std::string(card.name) + "(";
+    const size_t count = std::min<size_t>(arguments.size(), qtrace::ArgumentCount(card.arguments));
+    for (size_t i = 0; i < count; ++i) {
+        // transcycpack's two outputs are answers, not part of the question.
+        if (card.arguments == Arguments::kTransCyclic && i >= 2) break;
+        text += (i == 0 ? "" : ", ") + std::string(names != nullptr ? names[i] : "?") + " " +
+                std::to_string(arguments[i]);
+    }
+    return text + ")";
+}
+
+}  // namespace qtrace

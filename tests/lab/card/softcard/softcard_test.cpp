@@ -1,0 +1,547 @@
+// The software card against an independent Modbus TCP device: pymodbus's
+// server, started by tests/lab/card/softcard/with_peer.sh with the pattern image of
+// lab/card/softcard/modbus_peer.py for unit 17 (PEER_PORT, PEER_CONTROL). The card's
+// routines are called directly; what a write left in the device is read back
+// over Modbus by libmodbus itself, past the card.
+#include <gtest/gtest.h>
+#include <modbus.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "lab/card/softcard/settings.h"
+#include "tests/lab/card/simulated/applicom_support.h"
+#include "tests/support/process.h"
+
+namespace {
+
+using namespace apc_test;
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kUnit = 17;
+constexpr int kTimeoutMs = 300;
+constexpr int kReconnectMs = 200;
+
+int PeerPort() {
+    const char* port = std::getenv("PEER_PORT");
+    return port != nullptr ? std::atoi(port) : 0;
+}
+
+// The pattern image of modbus_peer.py.
+uint16_t Coil(int32_t a) { return a % 3 == 0 ? 1 : 0; }
+uint16_t DiscreteInput(int32_t a) { return a % 5 == 0 ? 1 : 0; }
+uint16_t Holding(int32_t a) { return static_cast<uint16_t>(a * 7 + 3); }
+uint16_t InputRegister(int32_t a) { return static_cast<uint16_t>((a * 11 + 5) ^ 0x8000); }
+
+using Image = uint16_t (*)(int32_t);
+
+Bytes PackedBits(Image image, int32_t first, int32_t count) {
+    Bytes out((count + 7) / 8);
+    for (int32_t k = 0; k < count; ++k)
+        if (image(first + k) != 0) out[k / 8] |= static_cast<uint8_t>(1u << (k % 8));
+    return out;
+}
+
+Bytes Words(Image image, int32_t first, int32_t count) {
+    Bytes out;
+    for (int32_t k = 0; k < count; ++k) {
+        out.push_back(static_cast<uint8_t>(image(first + k)));
+        out.push_back(static_cast<uint8_t>(image(first + k) >> 8));
+    }
+    return out;
+}
+
+uint8_t ByteOf(Image image, int32_t b) {
+    return static_cast<uint8_t>(b % 2 == 0 ? image(b / 2) : image(b / 2) >> 8);
+}
+
+Bytes ByteElements(Image image, int32_t first, int32_t count, bool sixteenBits) {
+    Bytes out;
+    for (int32_t k = 0; k < count; ++k) {
+        out.push_back(ByteOf(image, first + k));
+        if (sixteenBits) out.push_back(0);
+    }
+    return out;
+}
+
+// Double words of the holding registers, registers 2a and 2a + 1.
+Bytes Dwords(int32_t first, int32_t count, bool highFirst) {
+    Bytes out;
+    for (int32_t k = 0; k < count; ++k) {
+        const uint32_t a = Holding(2 * (first + k)), b = Holding(2 * (first + k) + 1);
+        const uint32_t value = highFirst ? (a << 16) | b : (b << 16) | a;
+        for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    }
+    return out;
+}
+
+// The device reached past the card.
+class Device {
+public:
+    Device() : context_(modbus_new_tcp("127.0.0.1", PeerPort())) {
+        modbus_set_slave(context_, kUnit);
+        connected_ = modbus_connect(context_) == 0;
+    }
+    ~Device() {
+        modbus_close(context_);
+        modbus_free(context_);
+    }
+    bool connected() const { return connected_; }
+    std::vector<uint16_t> Registers(int first, int count) {
+        std::vector<uint16_t> values(count);
+        for (int done = 0; done < count; done += MODBUS_MAX_READ_REGISTERS) {
+            const int n = std::min(count - done, MODBUS_MAX_READ_REGISTERS);
+            EXPECT_EQ(modbus_read_registers(context_, first + done, n, values.data() + done), n);
+        }
+        return values;
+    }
+    std::vector<uint16_t> Coils(int first, int count) {
+        std::vector<uint8_t> bits(count);
+        EXPECT_EQ(modbus_read_bits(context_, first, count, bits.data()), count);
+        return std::vector<uint16_t>(bits.begin(), bits.end());
+    }
+
+private:
+    modbus_t* context_;
+    bool connected_ = false;
+};
+
+std::string Equipment(int equipment, int port, const char* extra) {
+    return "[channel 0 equipment " + std::to_string(equipment) +
+           "]\nhost = 127.0.0.1\nport = " + std::to_string(port) +
+           "\nunit = " + std::to_string(kUnit) + "\ntimeout = " + std::to_string(kTimeoutMs) +
+           "\nreconnect = " + std::to_string(kReconnectMs) + "\n" + extra;
+}
+
+// Equipment 1 high word first, 2 low word first, 3 a unit the device does
+// not have; channel 1 speaks Modbus TCP without equipments; channel 4's
+// equipment 1 is a port where nothing listens.
+std::string TestSettings() {
+    const int port = PeerPort();
+    return "; the software card's tests\n[channel 0]\nprotocol = modbus-tcp\n" +
+           Equipment(1, port, "word_order = high-first\n") +
+           Equipment(2, port, "word_order = low-first\n") + Equipment(3, port, "unit = 99\n") +
+           "[channel 1]\nprotocol = modbus-tcp\n[channel 4]\nprotocol = modbus-tcp\n"
+           "[channel 4 equipment 1]\nhost = 127.0.0.1\nport = 1\ntimeout = 300\n";
+}
+
+// The peer follows its control file and answers in the file beside it.
+void SetPeer(const std::string& state) {
+    const char* control = std::getenv("PEER_CONTROL");
+    ASSERT_NE(control, nullptr);
+    std::ofstream(control) << state << "\n";
+    const std::string ack = std::string(control) + ".ack";
+    for (int i = 0; i < 250; ++i) {
+        std::ifstream in(ack);
+        std::string seen;
+        if (in >> seen && seen == state) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    FAIL() << "the peer did not go " << state;
+}
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+class Softcard : public CardTest {
+protected:
+    void SetUp() override {
+        std::ofstream("softcard-test.ini") << TestSettings();
+        qun_test::SetEnvironment(softcard::kSettingsVariable, "softcard-test.ini");
+        ASSERT_GT(PeerPort(), 0) << "run by with_peer.sh, which starts the device";
+        CardTest::SetUp();
+    }
+};
+
+struct ReadCase {
+    const char* what;
+    NetworkRoutine* routine;
+    int16_t equipment;
+    int32_t address;
+    int16_t count;
+    Bytes expected;
+};
+
+TEST_F(Softcard, ReadsEveryMappedKindFromItsTable) {
+    const ReadCase cases[] = {
+        {"coils", readpackbit, 1, 5, 20, PackedBits(Coil, 5, 20)},
+        {"output bits are coils", readpackqbit, 1, 0, 3, PackedBits(Coil, 0, 3)},
+        {"discrete inputs", readpackibit, 1, 3, 10, PackedBits(DiscreteInput, 3, 10)},
+        {"coils in pieces of 2000", readpackbit, 1, 1, 8191, PackedBits(Coil, 1, 8191)},
+        {"holding registers", readword, 1, 10, 4, Words(Holding, 10, 4)},
+        {"output words are holding registers", readqword, 1, 0, 1, Words(Holding, 0, 1)},
+        {"input registers", readiword, 1, 7, 3, Words(InputRegister, 7, 3)},
+        {"registers in pieces of 125", readword, 1, 0, 512, Words(Holding, 0, 512)},
+        {"bytes from an odd byte", readbyte, 1, 3, 4, ByteElements(Holding, 3, 4, true)},
+        {"output bytes", readqbyte, 1, 8, 1, ByteElements(Holding, 8, 1, true)},
+        {"packed bytes", readpackbyte, 1, 4, 3, ByteElements(Holding, 4, 3, false)},
+        {"input bytes", readibyte, 1, 5, 2, ByteElements(InputRegister, 5, 2, true)},
+        {"packed input bytes", readpackibyte, 1, 0, 5, ByteElements(InputRegister, 0, 5, false)},
+        {"packed output bytes", readpackqbyte, 1, 1, 1, ByteElements(Holding, 1, 1, false)},
+        {"double words, high word first", readdword, 1, 5, 2, Dwords(5, 2, true)},
+        {"double words, low word first", readdword, 2, 5, 2, Dwords(5, 2, false)},
+        {"floats travel as bit patterns", readfword, 1, 30, 3, Dwords(30, 3, true)},
+        {"BCD words: 0x11 is 11", readwordbcd, 1, 2, 2, Bytes{11, 0, 18, 0}},
+    };
+    for (const ReadCase& c : cases) {
+        Bytes data(1024, 0xEE);
+        ASSERT_EQ(Net(c.routine, 0, c.equipment, c.count, c.address, data.data()), 0) << c.what;
+        EXPECT_EQ(Bytes(data.begin(), data.begin() + static_cast<long>(c.expected.size())),
+                  c.expected)
+            << c.what;
+        if (c.expected.size() < data.size()) {
+            EXPECT_EQ(data[c.expected.size()], 0xEE) << c.what << ": bytes past the elements";
+        }
+    }
+}
+
+struct WriteCase {
+    const char* what;
+    NetworkRoutine* routine;
+    int16_t equipment;
+    int32_t address;
+    int16_t count;
+    Bytes data;
+    bool coils;  // else holding registers
+    int first;   // of what is read back
+    std::vector<uint16_t> expected;
+};
+
+TEST_F(Softcard, WritesLandWhereTheAddressSays) {
+    Bytes manyWords;
+    std::vector<uint16_t> manyRegisters;
+    for (int k = 0; k < 130; ++k) {
+        manyWords.push_back(static_cast<uint8_t>(k));
+        manyWords.push_back(0x40);
+        manyRegisters.push_back(static_cast<uint16_t>(0x4000 + k));
+    }
+    const auto kept = [](int32_t r) { return Holding(r); };
+    const WriteCase cases[] = {
+        {"one coil", writepackbit, 1, 100, 1, {1}, true, 99, {Coil(99), 1, Coil(101)}},
+        {"nine coils",
+         writepackbit,
+         1,
+         200,
+         9,
+         {0xB5, 0x01},
+         true,
+         200,
+         {1, 0, 1, 0, 1, 1, 0, 1, 1}},
+        {"output bits are coils", writepackqbit, 1, 300, 2, {0x02}, true, 300, {0, 1}},
+        {"one register",
+         writeword,
+         1,
+         1000,
+         1,
+         {0x34, 0x12},
+         false,
+         999,
+         {kept(999), 0x1234, kept(1001)}},
+        {"130 registers in pieces of 123", writeword, 1, 1100, 130, manyWords, false, 1100,
+         manyRegisters},
+        {"output words", writeqword, 1, 1300, 1, {0xCD, 0xAB}, false, 1300, {0xABCD}},
+        {"BCD: 1234 is 0x1234",
+         writewordbcd,
+         1,
+         1310,
+         2,
+         {0xD2, 0x04, 0x0F, 0x27},
+         false,
+         1310,
+         {0x1234, 0x9999}},
+        {"double word, high word first",
+         writedword,
+         1,
+         700,
+         1,
+         {0x78, 0x56, 0x34, 0x12},
+         false,
+         1400,
+         {0x1234, 0x5678}},
+        {"double word, low word first",
+         writedword,
+         2,
+         701,
+         1,
+         {0x78, 0x56, 0x34, 0x12},
+         false,
+         1402,
+         {0x5678, 0x1234}},
+        {"float 1.5",
+         writefword,
+         1,
+         710,
+         1,
+         {0x00, 0x00, 0xC0, 0x3F},
+         false,
+         1420,
+         {0x3FC0, 0x0000}},
+        // Bytes 3001..3003: the high byte of register 1500 alone (mask
+        // write), then register 1501 whole; register 1502 stays.
+        {"bytes from an odd byte",
+         writebyte,
+         1,
+         3001,
+         3,
+         {0xA1, 0xFF, 0xB2, 0xEE, 0xC3, 0},
+         false,
+         1500,
+         {static_cast<uint16_t>(0xA100 | (kept(1500) & 0xFF)), 0xC3B2, kept(1502)}},
+        {"one packed byte, the low one",
+         writepackbyte,
+         1,
+         3020,
+         1,
+         {0x5A},
+         false,
+         1510,
+         {static_cast<uint16_t>((kept(1510) & 0xFF00) | 0x5A)}},
+        {"two packed bytes, one register",
+         writepackqbyte,
+         1,
+         3030,
+         2,
+         {0x11, 0x22},
+         false,
+         1515,
+         {0x2211}},
+    };
+    Device device;
+    ASSERT_TRUE(device.connected());
+    for (const WriteCase& c : cases) {
+        Bytes data = c.data;
+        data.resize(1024);
+        ASSERT_EQ(Net(c.routine, 0, c.equipment, c.count, c.address, data.data()), 0) << c.what;
+        const int n = static_cast<int>(c.expected.size());
+        EXPECT_EQ(c.coils ? device.Coils(c.first, n) : device.Registers(c.first, n), c.expected)
+            << c.what;
+    }
+}
+
+struct StatusCase {
+    const char* what;
+    NetworkRoutine* routine;
+    int16_t channel, equipment;
+    int32_t address;
+    int16_t count;
+    int16_t status;
+};
+
+TEST_F(Softcard, RefusalsAndFailuresAnswerTheirStatus) {
+    const StatusCase cases[] = {
+        {"timers have no Modbus counterpart", readtimer, 0, 1, 0, 1, 2},
+        {"counters neither", writecounter, 0, 1, 0, 1, 2},
+        {"an equipment the settings do not name", readword, 0, 9, 0, 1, 3},
+        {"a channel without equipments", readword, 1, 1, 0, 1, 3},
+        {"a card without Modbus channels", readword, 8, 1, 0, 1, 3},
+        {"illegal address: past the device's registers", readword, 0, 1, 9999, 2, 4},
+        {"illegal address: past its coils", writepackbit, 0, 1, 10000, 1, 4},
+        {"a register that is not BCD", readwordbcd, 0, 1, 4, 1, 4},
+        {"BCD above 9999", writewordbcd, 0, 1, 0, 1, 4},
+        {"a double word past the register space", readdword, 0, 1, 32768, 1, 4},
+        {"a unit the device does not serve: no answer", readword, 0, 3, 0, 1, 70},
+        {"nothing listens", readword, 4, 1, 0, 1, 70},
+    };
+    for (const StatusCase& c : cases) {
+        Bytes data(1024, 0);
+        data[0] = 0x10;
+        data[1] = 0x27;  // 10000 for the BCD write
+        EXPECT_EQ(Net(c.routine, c.channel, c.equipment, c.count, c.address, data.data()), c.status)
+            << c.what;
+    }
+    int16_t channel = 0, equipment = 1, status = -1;
+    Bytes data(1024);
+    readquickbit(&channel, &equipment, data.data(), &status);
+    EXPECT_EQ(status, 2) << "quick bits have no Modbus counterpart";
+}
+
+int32_t CyclesRun(int16_t channel, int16_t number) {
+    int16_t status = -1;
+    uint8_t record[256] = {};
+    AppGetCycParam(&channel, &number, record, &status);
+    EXPECT_EQ(status, 0);
+    int32_t cycles;
+    std::memcpy(&cycles, record + 48, sizeof cycles);
+    return cycles;
+}
+
+TEST_F(Softcard, CyclicFunctionPollsTheDeviceAtItsPeriod) {
+    Cyc c;
+    c.period = 1;  // 100 ms
+    c.count = 8;
+    c.address = 40;
+    ASSERT_EQ(Create(c), 0);
+    const Clock::time_point start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const int32_t cycles = CyclesRun(0, 1);
+    const double rate = cycles / Seconds(start);
+    std::printf("cyclic function of period 100 ms: %d cycles in %.2f s, %.2f per second\n", cycles,
+                Seconds(start), rate);
+    // The first cycle runs at once: 16 in 1.5 s, within a fifth.
+    EXPECT_GE(cycles, 13);
+    EXPECT_LE(cycles, 19);
+    Bytes data(1024);
+    ASSERT_EQ(Trans(0, 1, data.data()), 0);
+    EXPECT_EQ(Bytes(data.begin(), data.begin() + 16), Words(Holding, 40, 8));
+}
+
+TEST_F(Softcard, ADeviceThatGoesAwayIsReconnectedByItself) {
+    Cyc c;
+    c.period = 1;
+    c.address = 60;
+    ASSERT_EQ(Create(c), 0);
+    Bytes data(1024);
+    ASSERT_EQ(Net(readword, 0, 1, 1, 0, data.data()), 0);
+
+    SetPeer("down");
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(Net(readword, 0, 1, 1, 0, data.data()), 70) << "a closed connection";
+    EXPECT_EQ(Net(readword, 0, 1, 1, 0, data.data()), 70) << "while the device is away";
+    EXPECT_LT(Seconds(start), 1.0) << "a refused connection answers at once";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(Trans(0, 1, data.data()), 70) << "the cyclic function's cycles fail";
+
+    SetPeer("up");
+    start = Clock::now();
+    int16_t status = -1;
+    while ((status = Net(readword, 0, 1, 1, 0, data.data())) != 0 && Seconds(start) < 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const double recovery = Seconds(start);
+    std::printf("reads succeed again %.3f s after the device's return (reconnect %d ms)\n",
+                recovery, kReconnectMs);
+    ASSERT_EQ(status, 0);
+    EXPECT_LT(recovery, 1.0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(Trans(0, 1, data.data()), 0) << "the cyclic function reads again";
+
+    SetPeer("mute");
+    start = Clock::now();
+    EXPECT_EQ(Net(readword, 0, 1, 1, 0, data.data()), 70) << "no answer";
+    const double silent = Seconds(start);
+    start = Clock::now();
+    EXPECT_EQ(Net(readword, 0, 1, 1, 0, data.data()), 70) << "no new attempt yet";
+    const double meanwhile = Seconds(start);
+    std::printf("a silent device: %.3f s (timeout %d ms), then %.3f s until the reconnect time\n",
+                silent, kTimeoutMs, meanwhile);
+    EXPECT_GE(silent, kTimeoutMs / 1000.0 * 0.9);
+    EXPECT_LT(silent, kTimeoutMs / 1000.0 * 3);
+    EXPECT_LT(meanwhile, 0.1);
+    SetPeer("up");
+    start = Clock::now();
+    while ((status = Net(readword, 0, 1, 1, 0, data.data())) != 0 && Seconds(start) < 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(Softcard, LatencyOfReadsAndWritesOverLoopback) {
+    Bytes data(1024);
+    constexpr int kRounds = 200;
+    for (const auto& [what, routine, count] :
+         {std::tuple<const char*, NetworkRoutine*, int16_t>{"readword 1", readword, 1},
+          {"readword 100", readword, 100},
+          {"readpackbit 100", readpackbit, 100},
+          {"writeword 1", writeword, 1},
+          {"writeword 100", writeword, 100}}) {
+        ASSERT_EQ(Net(routine, 0, 1, count, 2000, data.data()), 0) << what;
+        const Clock::time_point start = Clock::now();
+        for (int i = 0; i < kRounds; ++i) Net(routine, 0, 1, count, 2000, data.data());
+        std::printf("%-16s %.3f ms a call\n", what, 1000 * Seconds(start) / kRounds);
+    }
+}
+
+// One round of work on the card: a cyclic function, connections to two
+// equipments, and exitbus; answers the card's threads while it ran.
+int32_t Round() {
+    EXPECT_EQ(Open(), 0);
+    Cyc c;
+    c.period = 1;
+    EXPECT_EQ(Create(c), 0);
+    Bytes data(1024);
+    EXPECT_EQ(Net(readword, 0, 2, 1, 0, data.data()), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const int32_t threads = qun_test::ThreadCount();
+    int16_t status = -1;
+    exitbus(&status);
+    EXPECT_EQ(status, 0);
+    return threads;
+}
+
+TEST_F(Softcard, ExitbusLeavesNoThreadAndNoConnection) {
+    int16_t status = -1;
+    exitbus(&status);
+    // A first round: what the system sets up on the first connection of a
+    // library (name resolution, sockets) stays and is not the card's.
+    Round();
+    const int32_t threads = qun_test::ThreadCount();
+    const int32_t handles = qun_test::HandleCount();
+    EXPECT_GT(Round(), threads) << "the card's thread ran";
+    EXPECT_EQ(qun_test::ThreadCount(), threads);
+    EXPECT_EQ(qun_test::HandleCount(), handles);
+}
+
+TEST(SoftcardSettings, MistakesAreNamedWithTheirLine) {
+    const struct {
+        const char* text;
+        const char* error;
+    } cases[] = {
+        {"[channel 0]\nprotocol = profibus\n", "line 2: protocol 'profibus'"},
+        {"[channel 32]\n", "line 1: unknown section"},
+        {"[channel 0 equipment 256]\n", "line 1: unknown section"},
+        {"[channel 0 unit 1]\n", "line 1: unknown section"},
+        {"host = x\n", "line 1: 'host' outside"},
+        {"[channel 0]\n[channel 0]\n", "line 2: section [channel 0] given twice"},
+        {"[channel 0]\nprotocol = modbus-tcp\n[channel 0 equipment 1]\nport = 70000\n",
+         "line 4: port 1 to 65535"},
+        {"[channel 0]\nprotocol = modbus-tcp\n[channel 0 equipment 1]\nword_order = abcd\n",
+         "line 4: word_order"},
+        {"[channel 0]\nprotocol = modbus-tcp\n[channel 0 equipment 1]\ncolour = red\n",
+         "line 4: unknown key 'colour'"},
+        {"[channel 0]\nprotocol = modbus-tcp\n[channel 0 equipment 1]\nport = 502\n",
+         "has no host"},
+        {"[channel 3 equipment 1]\nhost = h\n", "channel 3 has no 'protocol = modbus-tcp'"},
+        {"[channel 0]\nprotocol modbus-tcp\n", "line 2: expected 'key = value'"},
+    };
+    for (const auto& c : cases) {
+        softcard::Settings settings;
+        std::string error;
+        EXPECT_FALSE(softcard::ParseSettings(c.text, &settings, &error)) << c.text;
+        EXPECT_NE(error.find(c.error), std::string::npos) << c.text << " gave: " << error;
+    }
+    softcard::Settings settings;
+    std::string error;
+    ASSERT_TRUE(softcard::ParseSettings(
+        "\xEF\xBB\xBF# all keys\n[Channel 5]\nProtocol = Modbus-TCP ; comment\n"
+        "[channel 5 equipment 7]\nhost = plc.example\nport = 1502\nunit = 255\ntimeout = 50\n"
+        "word_order = low-first\nreconnect = 0\n",
+        &settings, &error))
+        << error;
+    ASSERT_EQ(settings.devices.size(), 1u);
+    const softcard::DeviceSettings& device = settings.devices[0];
+    EXPECT_EQ(settings.channels, 1u << 5);
+    EXPECT_EQ(device.host, "plc.example");
+    EXPECT_EQ(device.port, 1502);
+    EXPECT_EQ(device.unit, 255);
+    EXPECT_EQ(device.timeoutMs, 50);
+    EXPECT_EQ(device.reconnectMs, 0);
+    EXPECT_EQ(device.wordOrder, softcard::WordOrder::kLowFirst);
+}
+
+TEST(SoftcardSettings, NoSettingsFileLeavesTheCardClosedWith47) {
+    qun_test::SetEnvironment(softcard::kSettingsVariable, "no-such-softcard.ini");
+    ApcReset();
+    EXPECT_EQ(Open(), 47);
+    Bytes data(1024);
+    EXPECT_EQ(Net(readword, 0, 1, 1, 0, data.data()), 45) << "the card stays closed";
+}
+
+}  // namespace

@@ -1,0 +1,124 @@
+// Card traffic recorded and replayed end to end: the example plant run
+// through the tap in front of the simulated card, then replayed from its
+// trace by the simulated card, gives the same values and summary; replayed
+// with a driver that asks one card argument otherwise, the run is reported to
+// depart from the recording at that call.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "lab/qunhost/platform/system.h"
+#include "recorder/trace/card_routines.h"
+#include "recorder/trace/trace_reader.h"
+#include "tests/lab/qunhost/platform/child_process.h"
+#include "tests/support/process.h"
+
+namespace {
+
+using qunhost_test::Outcome;
+using qunhost_test::RunQunhost;
+
+std::string Bin() { return qunhost::sys::ProgramFolder(); }
+std::string Here() { return qunhost::sys::CurrentFolder() + "/"; }
+
+// A folder of its own with the given driver module and card library.
+std::string DriverFolder(const std::string& name, const std::string& driver,
+                         const std::string& card) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::path(qunhost::sys::CurrentFolder()) / name;
+    fs::create_directories(folder);
+    // Removed first: the MinGW runtime's copy_file does not overwrite.
+    fs::remove(folder / qunhost::sys::kDriverFileName);
+    fs::remove(folder / qunhost::sys::kCardLibraryName);
+    fs::copy_file(driver, folder / qunhost::sys::kDriverFileName);
+    fs::copy_file(card, folder / qunhost::sys::kCardLibraryName);
+    return (folder / qunhost::sys::kDriverFileName).string();
+}
+
+std::string ExamplePlant() { return std::string(QUNHOST_SOURCE_DIR) + "/examples/plant/plant.scn"; }
+
+// The lines of the tables of values and of the summary: what the run read
+// and wrote. Time stamps and the driver's log are left out.
+std::vector<std::string> Results(const std::string& output) {
+    std::vector<std::string> lines;
+    std::istringstream in(output);
+    bool summary = false;
+    for (std::string line; std::getline(in, line);) {
+        if (line == "summary") summary = true;
+        // "  Tank.Levels  ...": a gate's row (time stamps past 10 s also
+        // begin with two blanks, but a digit follows).
+        const bool gateRow = line.size() > 2 && line.compare(0, 2, "  ") == 0 &&
+                             std::isalpha(static_cast<unsigned char>(line[2])) &&
+                             line.find('.') != std::string::npos &&
+                             line.compare(0, 8, "  values") != 0;
+        if (summary || gateRow) lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST(Replay, TheExamplePlantRecordedThroughTheTapReplaysAlikeAndAPlantedChangeIsFound) {
+    const std::string sim = Bin() + qunhost::sys::kCardLibraryName;
+    const std::string trace = Here() + "plant.qtr";
+    std::remove(trace.c_str());
+    const std::string tapped = DriverFolder("tapped", Bin() + qunhost::sys::kDriverFileName,
+                                            Bin() + "tap/" + qunhost::sys::kCardLibraryName);
+    // The recorder's settings, which the host program run next inherits.
+    qun_test::SetEnvironment("QUN_TAP_LIBRARY", sim.c_str());
+    qun_test::SetEnvironment("QUN_TAP_TRACE", trace.c_str());
+    const Outcome recorded =
+        RunQunhost({"--plain", "--table-every", "0s", "--driver", tapped, ExamplePlant()});
+    ASSERT_EQ(0, recorded.exitCode) << recorded.output;
+    EXPECT_NE(std::string::npos, recorded.output.find("card library: the simulated card\n"))
+        << "the host finds the simulated card's controls behind the tap\n"
+        << recorded.output;
+
+    qtrace::Trace read;
+    std::string error;
+    ASSERT_TRUE(qtrace::ReadTrace(trace, &read, &error)) << error;
+    EXPECT_EQ(0u, read.trailingBytes);
+    size_t calls = 0, firstWriteword = 0;
+    for (const qtrace::TraceRecord& record : read.records) {
+        if (record.kind != qtrace::kCallRecord) continue;
+        ++calls;
+        if (firstWriteword == 0 &&
+            qtrace::kCardRoutines[record.routine].name == std::string("writeword"))
+            firstWriteword = calls;
+    }
+    ASSERT_GT(calls, 4000u);
+    ASSERT_NE(0u, firstWriteword);
+
+    // The same scenario, the simulated card answering from the trace.
+    const Outcome replayed =
+        RunQunhost({"--plain", "--table-every", "0s", "--replay", trace, ExamplePlant()});
+    EXPECT_EQ(0, replayed.exitCode) << replayed.output;
+    EXPECT_NE(std::string::npos,
+              replayed.output.find("replay: the run reproduced the recording: all " +
+                                   std::to_string(calls) + " calls answered as recorded\n"))
+        << replayed.output;
+    const std::vector<std::string> expected = Results(recorded.output);
+    ASSERT_GT(expected.size(), 100u);
+    EXPECT_EQ(expected, Results(replayed.output));
+
+    // A driver whose writeword asks for the next element.
+    const std::string planted =
+        DriverFolder("planted", Bin() + "planted/" + qunhost::sys::kDriverFileName, sim);
+    const Outcome departed =
+        RunQunhost({"--plain", "--replay", trace, "--driver", planted, ExamplePlant()});
+    EXPECT_EQ(1, departed.exitCode) << departed.output;
+    const std::string at = "replay: the run departed from the recording at call " +
+                           std::to_string(firstWriteword) + " of " + std::to_string(calls) + " (";
+    EXPECT_NE(std::string::npos, departed.output.find(at)) << at << "\n" << departed.output;
+    EXPECT_NE(std::string::npos,
+              departed.output.find("replay:   recorded: writeword(channel 0, equipment 1, count "
+                                   "1, address 5) with 2 bytes of data\n"
+                                   "replay:   asked:    writeword(channel 0, equipment 1, count "
+                                   "1, address 6) with 2 bytes of data\n"))
+        << departed.output;
+}
+
+}  // namespace
