@@ -1,5 +1,5 @@
 // Not a test: scripts/screenshot.sh runs this case (it is disabled otherwise)
-// to pose the dialog for the picture in the README. It fills the dialog as a
+// to pose the dialog for the picture in docs/dialog.md. It fills the dialog as a
 // user would, writes the dialog's screen rectangle to shot-ready.txt in the
 // working folder, waits for shot-done.txt and cancels.
 #include <gtest/gtest.h>
