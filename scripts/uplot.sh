@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The charting library of qunhost's trace report, kept in the repository in
-# lab/qunhost/report/uplot/ (the build and the tests never reach a registry).
+# lab/qunhost/trace_page/uplot/ (the build and the tests never reach a registry).
 #
 #   bash scripts/uplot.sh          checks the kept files against VERSION
 #   bash scripts/uplot.sh fetch    fetches the pinned version from the npm
@@ -9,7 +9,7 @@
 #                                  sha256 lines, and commit)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-folder=$root/lab/qunhost/report/uplot
+folder=$root/lab/qunhost/trace_page/uplot
 version=$(sed -n 's/^uplot \([0-9.]*\) .*/\1/p' "$folder/VERSION")
 integrity=$(sed -n 's/^integrity *//p' "$folder/VERSION")
 

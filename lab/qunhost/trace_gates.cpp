@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "lab/card/core/data_format.h"
 #include "recorder/trace/card_routines.h"
 
 namespace qunhost {
@@ -48,18 +49,6 @@ uint32_t Little(const uint8_t* bytes, int size) {
     return value;
 }
 
-// A BCD word as its decimal value; false when a nibble is above 9.
-bool FromBcd(uint32_t word, double* value) {
-    uint32_t result = 0;
-    for (int shift = 12; shift >= 0; shift -= 4) {
-        const uint32_t digit = (word >> shift) & 0xF;
-        if (digit > 9) return false;
-        result = result * 10 + digit;
-    }
-    *value = result;
-    return true;
-}
-
 // Up to count elements of the data, as many as it holds.
 void Elements(const std::vector<uint8_t>& data, const ElementFormat& format, int64_t count,
               const GateKey& first, std::vector<GateValue>* values) {
@@ -81,7 +70,9 @@ void Elements(const std::vector<uint8_t>& data, const ElementFormat& format, int
                 v.number = std::isfinite(f);
                 v.value = v.number ? f : 0;
             } else if (format.kind == ElementKind::kBcd) {
-                v.number = FromBcd(raw, &v.value);
+                uint32_t decimal = 0;
+                v.number = apc::FromBcd(raw, &decimal);
+                v.value = decimal;
             } else {
                 v.value = raw;
             }

@@ -6,7 +6,7 @@
 #include <ctime>
 #include <map>
 
-#include "lab/qunhost/report/report_assets.h"
+#include "lab/qunhost/trace_page/report_assets.h"
 #include "recorder/trace/card_routines.h"
 
 namespace qunhost {
@@ -367,12 +367,14 @@ std::string GateTable(const TraceDigest& digest) {
             gate->reads == 0 ? "" : Number(gate->low, digits) + " to " + Number(gate->high, digits);
         std::string writes = std::to_string(gate->writes);
         if (gate->failedWrites) writes += " (" + std::to_string(gate->failedWrites) + " failed)";
-        rows.push_back(
-            "<tr><td><a href=\"#gate-" + std::to_string(index++) + "\">" +
-            HtmlText(GateName(gate->key)) + "</a></td>" + Count(gate->reads) +
-            Count(gate->changes) + Cell(range) + NumberCell(Number(gate->largestStep, digits)) +
-            NumberCell(writes, std::to_string(gate->writes)) + Count(gate->unseenWrites) +
-            Count(gate->notNumbers) + Cell(RoutineList(gate->routines)) + "</tr>");
+        rows.push_back("<tr data-g=\"" + std::to_string(index) + "\"><td><a href=\"#gate-" +
+                       std::to_string(index) + "\">" + HtmlText(GateName(gate->key)) + "</a></td>" +
+                       Count(gate->reads) + Count(gate->changes) + Cell(range) +
+                       NumberCell(Number(gate->largestStep, digits)) +
+                       NumberCell(writes, std::to_string(gate->writes)) +
+                       Count(gate->unseenWrites) + Count(gate->notNumbers) +
+                       Cell(RoutineList(gate->routines)) + "</tr>");
+        ++index;
     }
     if (rows.empty()) return "<p class=\"none\">The selected calls read no gate.</p>";
     std::string text = Table("gates",

@@ -90,11 +90,36 @@
   function showWindow() {
     var whole = win.min <= full.min && win.max >= full.max;
     document.getElementById('window-text').textContent =
-        (whole ? 'The whole recording: ' : 'Window ') + timeText(win.min) + ' to ' +
+        (whole ? 'All of this report: ' : 'Window ') + timeText(win.min) + ' to ' +
         timeText(win.max) + ' (' + spanText(win.max - win.min) + ' of ' +
         spanText(full.max - full.min) + ')';
     setCommand('list-command', commands('--list'));
     setCommand('report-command', commands('--report window.html'));
+    // The address names the window too, for a link to it.
+    try {
+      history.replaceState(null, '', whole ? location.pathname + location.search
+                                           : '#window=' + win.min.toFixed(6) + ',' + win.max.toFixed(6));
+    } catch (e) { /* some browsers refuse it for files */ }
+  }
+
+  // "#window=FROM,TO" opens the page on that window, "#sort=writes" sorts
+  // the gates by a column of their list, "#gate-N" shows a gate's plot.
+  function fromAddress(address) {
+    address.slice(1).split('&').forEach(function (part) {
+      var pair = part.split('=');
+      if (pair[0] === 'window' && pair[1]) {
+        var bounds = pair[1].split(',').map(parseFloat);
+        if (bounds.length === 2 && isFinite(bounds[0]) && isFinite(bounds[1]) && bounds[1] > bounds[0])
+          setWindow(bounds[0], bounds[1]);
+      } else if (pair[0] === 'sort' && pair[1]) {
+        Array.prototype.forEach.call(document.querySelectorAll('table.gates th'), function (th) {
+          if (th.textContent === decodeURIComponent(pair[1])) th.click();
+        });
+      } else if (/^gate-[0-9]+$/.test(pair[0])) {
+        var target = document.getElementById(pair[0]);
+        if (target && target.make) { var make = target.make; target.make = null; make(); }
+      }
+    });
   }
 
   // ---- marks drawn over the plots -----------------------------------------------------
@@ -124,6 +149,7 @@
     if (labelled) {
       ctx.setLineDash([]);
       ctx.font = (11 * devicePixelRatio) + 'px sans-serif';
+      ctx.textAlign = 'left';
       ctx.textBaseline = 'top';
       data.drops.forEach(function (d) {
         ctx.fillStyle = DROP;
@@ -138,9 +164,13 @@
   }
 
   // ---- one plot ------------------------------------------------------------------------
+  // Steps of a clock: seconds in 1, 2, 5, minutes and hours in their usual parts.
+  var TIME_STEPS = [1e-6, 2e-6, 5e-6, 1e-5, 2e-5, 5e-5, 1e-4, 2e-4, 5e-4, 0.001, 0.002, 0.005,
+                    0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900,
+                    1800, 3600, 7200, 10800, 21600, 43200, 86400, 172800, 604800];
   function timeAxis() {
     return {
-      stroke: '#5d6778', grid: { stroke: '#eef1f5' }, ticks: { stroke: '#d8dde6' },
+      stroke: '#5d6778', grid: { stroke: '#eef1f5' }, ticks: { stroke: '#d8dde6' }, incrs: TIME_STEPS,
       values: function (u, splits, ax, space, step) {
         return splits.map(function (v) { return timeText(v, step); });
       },
@@ -288,7 +318,7 @@
       return;
     }
     data.places.forEach(function (place) {
-      var c = cell(grid, null, place.name, place.calls + ' calls');
+      var c = cell(grid, null, place.name, count(place.calls, 'call'));
       var micros = function (u, v) { return v == null ? '' : v.toPrecision(3) + ' \u00b5s'; };
       lazily(c.cell, function () {
         makePlot(c.plot, {
@@ -341,7 +371,7 @@
         if (min == null || !isFinite(min)) { min = 0; max = 1; }
         if (isBit) return [-0.15, 1.15];
         var padding = (max - min) * 0.08 || Math.max(Math.abs(max) * 0.05, 1);
-        return [min - padding, max + padding];
+        return [min - padding, max + 3 * padding];  // room above for the writes' labels
       } },
       draw: function (u) { drawWrites(u, gate); },
     }, columns, false);
@@ -378,6 +408,7 @@
         ctx.stroke();
       }
       ctx.font = (11 * devicePixelRatio) + 'px sans-serif';
+      ctx.textAlign = 'left';
       ctx.fillStyle = ok ? '#a04a00' : FAILED;
       ctx.textBaseline = 'bottom';
       var text = ok ? 'wrote ' + m[1] : 'write failed (' + m[2] + ')';
@@ -386,11 +417,13 @@
     ctx.restore();
   }
 
+  function count(n, what) { return n + ' ' + what + (n === 1 ? '' : 's'); }
+
   function gatePlots() {
     var grid = document.getElementById('gate-plots');
     data.gates.forEach(function (gate, g) {
-      var sub = gate.reads + ' reads, ' + gate.changes + ' changes' +
-                (gate.writes ? ', ' + gate.writes + ' writes' : '') + ' \u00b7 ' + gate.routines;
+      var sub = count(gate.reads, 'read') + ', ' + count(gate.changes, 'change') +
+                (gate.writes ? ', ' + count(gate.writes, 'write') : '') + ' \u00b7 ' + gate.routines;
       var c = cell(grid, 'gate-' + g, gate.name, sub);
       lazily(c.cell, function () { gatePlot(gate, c.plot); });
     });
@@ -410,6 +443,12 @@
           return numeric ? parseFloat(y) - parseFloat(x) : x.localeCompare(y);
         });
         rows.forEach(function (row) { body.appendChild(row); });
+        // The plots follow the list.
+        var grid = document.getElementById('gate-plots');
+        rows.forEach(function (row) {
+          var plot = document.getElementById('gate-' + row.getAttribute('data-g'));
+          if (plot) grid.appendChild(plot);
+        });
         Array.prototype.forEach.call(headings, function (h) { h.classList.remove('sorted'); });
         th.classList.add('sorted');
       });
@@ -482,9 +521,7 @@
   copyButtons();
   keys();
   resizing();
+  var opened = location.hash;
   showWindow();
-  if (location.hash) {
-    var target = document.getElementById(location.hash.slice(1));
-    if (target && target.make) { var make = target.make; target.make = null; make(); }
-  }
+  if (opened) fromAddress(opened);
 })();

@@ -9,8 +9,8 @@ set(assets
   kUplotJs uplot/uPlot.iife.min.js
   kUplotCss uplot/uPlot.min.css
   kUplotLicense uplot/LICENSE)
-set(text "// Made by lab/qunhost/report/embed.cmake from the files of lab/qunhost/report/.\n")
-string(APPEND text "#include \"lab/qunhost/report/report_assets.h\"\n\nnamespace qunhost {\nnamespace report_assets {\n\n")
+set(text "// Made by lab/qunhost/trace_page/embed.cmake from the files of lab/qunhost/trace_page/.\n")
+string(APPEND text "#include \"lab/qunhost/trace_page/report_assets.h\"\n\nnamespace qunhost {\nnamespace report_assets {\n\n")
 list(LENGTH assets count)
 math(EXPR last "${count} - 1")
 foreach(i RANGE 0 ${last} 2)
