@@ -32,6 +32,7 @@
   }
   function wallText(s) {
     var d = new Date(data.wallStart / 1000 + s * 1000);
+    if (isNaN(d.getTime())) return '';  // a clock no calendar holds
     return d.toISOString().replace('T', ' ').replace('Z', ' UTC');
   }
   function spanText(s) {

@@ -312,6 +312,24 @@ TEST(TraceReport, DropsADamagedStretchAndRotatedFilesAreShownWhereTheyHappened) 
     EXPECT_EQ(0, gate->low);
     EXPECT_GE(gate->high, 2000);
 
+    // The host restarted 100 s after the first recording began: the next
+    // recording is placed by the wall clock of its start.
+    settings.path = "later.qtr";
+    settings.files = 1;
+    settings.wallStartMicroseconds += 100000000;
+    qtrace::TraceRecorder later;
+    ASSERT_TRUE(later.Start(settings, &error)) << error;
+    RecordRead(later, 100, 7);
+    later.Stop();
+    Timeline both;
+    TraceDigest all{TraceFilter()};
+    ASSERT_TRUE(DigestTraces({"later.qtr", path, path + ".1"}, &both, &all, &error)) << error;
+    EXPECT_EQ(2, both.recordings());
+    ASSERT_EQ(3u, both.files().size());
+    EXPECT_EQ("later.qtr", both.files()[2].path);
+    EXPECT_DOUBLE_EQ(100.1, both.files()[2].firstSeconds);
+    EXPECT_DOUBLE_EQ(100.1, all.lastSeconds);
+
     const std::string page = TraceReportPage(timeline, digest);
     ExpectSelfContained(page);
     EXPECT_NE(std::string::npos, page.find("\"drops\":[[")) << "drawn on the plots";
