@@ -13,6 +13,7 @@
 
   var COLOURS = ['#1f77b4', '#ff7f0e', '#2ca02c', '#9467bd', '#8c564b', '#7f7f7f',
                  '#17becf', '#bcbd22', '#e377c2', '#393b79', '#637939', '#843c39'];
+  var NO_POINTS = { show: false };
   var FAILED = '#d62728', WRITE = '#ff7f0e', PAUSE = 'rgba(110,120,135,0.16)',
       DROP = '#d62728', DAMAGE = 'rgba(148,103,189,0.55)';
 
@@ -248,10 +249,12 @@
     data.kinds.forEach(function (kind, k) {
       kind.failed.forEach(function (c, i) { failed[i] += c; });
       if (kind.total === 0) return;
-      series.push({ label: kind.name, stroke: COLOURS[k], width: 1.5, paths: stepped(), value: rateValue });
+      series.push({ label: kind.name, stroke: COLOURS[k], width: 1.5, paths: stepped(), value: rateValue,
+                    points: NO_POINTS });
       columns.push(kind.ok.map(function (c, i) { return c + kind.failed[i]; }));
     });
-    series.push({ label: 'failed', stroke: FAILED, width: 2, fill: 'rgba(214,39,40,0.12)', paths: stepped(), value: rateValue });
+    series.push({ label: 'failed', stroke: FAILED, width: 2, fill: 'rgba(214,39,40,0.12)', paths: stepped(),
+                  value: rateValue, points: NO_POINTS });
     columns.push(failed);
     // A cold start's clearing runs thousands of calls a second, a plant tens:
     // a scale that is linear near zero and logarithmic above shows both.
@@ -272,7 +275,7 @@
     var bars = uPlot.paths.bars({ size: [1, 12], align: 1 });
     var series = data.statuses.map(function (s, k) {
       var colour = COLOURS[(k + 3) % COLOURS.length];
-      return { label: String(s.status), stroke: colour, fill: colour, width: 1, paths: bars,
+      return { label: String(s.status), stroke: colour, fill: colour, width: 1, paths: bars, points: NO_POINTS,
                value: function (u, v) { return v == null ? '' : v + ' calls'; } };
     });
     countsPlot(element, { height: 170, series: series,
@@ -354,12 +357,21 @@
     var isBit = gate.bits;
     var value = function (u, v) { return v == null ? '' : String(v); };
     var values = held(gate);
-    var series = [{ label: gate.hi ? 'lowest' : 'value', stroke: COLOURS[0], width: 1.5,
+    // Where zoomed in far enough, a dot marks each bucket a read fell in
+    // (the steps between them are held values).
+    var reads = { size: 4, filter: function (u, s, show) {
+      if (!show) return null;
+      var shown = [];
+      var range = u.series[s].idxs;
+      for (var i = range[0]; i <= range[1]; ++i) if (gate.lo[i] != null) shown.push(i);
+      return shown;
+    } };
+    var series = [{ label: gate.hi ? 'lowest' : 'value', stroke: COLOURS[0], width: 1.5, points: reads,
                     value: value, paths: stepped() }];
     var columns = [values.lo];
     var bands;
     if (gate.hi) {
-      series.push({ label: 'highest', stroke: COLOURS[0], width: 1, value: value, paths: stepped() });
+      series.push({ label: 'highest', stroke: COLOURS[0], width: 1, value: value, paths: stepped(), points: reads });
       columns.push(values.hi);
       bands = [{ series: [2, 1], fill: 'rgba(31,119,180,0.18)' }];
     }
