@@ -147,10 +147,15 @@ void TraceDigest::Add(const qtrace::Trace& trace, const qtrace::TraceRecord& rec
     if (record.kind != qtrace::kCallRecord) {
         if (!Selected(trace, record, callFilter_)) return;
         if (record.kind == qtrace::kDroppedRecord) {
+            // At the first lost call's time; older recorders gave no cause.
             const int64_t count = record.arguments.empty() ? 0 : record.arguments[0];
+            const bool writeFailed =
+                record.arguments.size() > 1 && record.arguments[1] == qtrace::kWriteFailed;
             droppedCalls += static_cast<uint64_t>(std::max<int64_t>(count, 0));
-            AddMark(drops, &dropsTotal, limits_.marks,
-                    {seconds, static_cast<double>(std::max<int64_t>(count, 0)), ""});
+            AddMark(
+                drops, &dropsTotal, limits_.marks,
+                {seconds, static_cast<double>(std::max<int64_t>(count, 0)),
+                 writeFailed ? "the file could not be written" : "the recorder's memory was full"});
         } else if (record.kind == qtrace::kNoteRecord) {
             AddMark(notes, &notesTotal, limits_.marks,
                     {seconds, 0, std::string(record.in.begin(), record.in.end())});

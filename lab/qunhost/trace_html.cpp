@@ -263,7 +263,7 @@ std::string MarksJson(const std::vector<Mark>& marks) {
 
 std::string DataJson(const Timeline& timeline, const TraceDigest& digest) {
     std::vector<Mark> damaged;
-    for (const DamagedStretch& d : timeline.damaged())
+    for (const DamageMark& d : timeline.damaged())
         damaged.push_back({d.seconds, static_cast<double>(d.bytes), d.file + ": " + d.problem});
     const std::string files = JsonArray(timeline.files(), [](const TimelineFile& f) {
         return Object({Field("path", JsonString(f.path)), Field("offset", Number(f.offsetSeconds)),
@@ -338,8 +338,10 @@ std::string Facts(const Timeline& timeline, const TraceDigest& digest) {
         std::string(digest.droppedCalls ? "<span class=\"bad\">" : "<span>") + "<b>" +
             std::to_string(digest.droppedCalls) + "</b> calls not recorded</span>",
         std::string(timeline.damaged().empty() ? "<span>" : "<span class=\"bad\">") + "<b>" +
-            std::to_string(timeline.damaged().size()) + "</b> damaged stretches</span>",
-        "<b>" + std::to_string(digest.gates.size()) + "</b> gate addresses",
+            std::to_string(timeline.damaged().size()) + "</b> damaged stretch" +
+            (timeline.damaged().size() == 1 ? "" : "es") + "</span>",
+        "<b>" + std::to_string(digest.gates.size()) + "</b> gate address" +
+            (digest.gates.size() == 1 ? "" : "es"),
         "buckets of " + HtmlText(Seconds(digest.width())),
     };
     const std::string filter = FilterOptions(digest.filter());
@@ -500,26 +502,30 @@ std::string Summary(const Timeline& timeline, const TraceDigest& digest) {
                           return NumberCell(Seconds(m.seconds)) + NumberCell(Seconds(m.length));
                       },
                       true);
-    text += "<h3>Calls not recorded (the recorder's memory was full)</h3>\n";
-    text += digest.dropsTotal == 0
-                ? "<p class=\"none\">none</p>"
-                : MarksTable(
-                      "drops", digest.drops, digest.dropsTotal, {{"at", true}, {"calls", true}},
-                      [](const Mark& m) {
-                          return NumberCell(Seconds(m.seconds)) + NumberCell(Number(m.length));
-                      },
-                      false);
+    text += "<h3>Calls not recorded</h3>\n";
+    text += digest.dropsTotal == 0 ? "<p class=\"none\">none</p>"
+                                   : MarksTable(
+                                         "drops", digest.drops, digest.dropsTotal,
+                                         {{"from", true}, {"calls", true}, {"why", false}},
+                                         [](const Mark& m) {
+                                             return NumberCell(Seconds(m.seconds)) +
+                                                    NumberCell(Number(m.length)) + Cell(m.text);
+                                         },
+                                         false);
     text += "<h3>Damaged stretches (not read)</h3>\n";
     std::vector<std::string> damaged;
-    for (const DamagedStretch& d : timeline.damaged())
-        damaged.push_back(JumpRow(
-            d.seconds, d.seconds,
-            NumberCell(Seconds(d.seconds)) + Cell(d.file) + Count(d.bytes) + Cell(d.problem)));
-    text += damaged.empty()
-                ? "<p class=\"none\">none</p>"
-                : Table("damaged",
-                        {{"after", true}, {"file", false}, {"bytes", true}, {"problem", false}},
-                        damaged);
+    for (const DamageMark& d : timeline.damaged())
+        damaged.push_back(JumpRow(d.seconds, d.seconds,
+                                  NumberCell(Seconds(d.seconds)) + Cell(d.file) + Count(d.offset) +
+                                      Count(d.bytes) + Cell(d.problem)));
+    text += damaged.empty() ? "<p class=\"none\">none</p>"
+                            : Table("damaged",
+                                    {{"after", true},
+                                     {"file", false},
+                                     {"at offset", true},
+                                     {"bytes", true},
+                                     {"problem", false}},
+                                    damaged);
     text += "<h3>Notes of the recorder</h3>\n";
     text += digest.notesTotal == 0
                 ? "<p class=\"none\">none</p>"

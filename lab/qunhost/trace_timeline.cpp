@@ -1,6 +1,7 @@
 #include "lab/qunhost/trace_timeline.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 namespace qunhost {
@@ -92,16 +93,25 @@ bool Timeline::Read(const Visit& visit, std::string* error) {
         qtrace::Trace trace;
         if (!qtrace::ReadTrace(file.path, &trace, error)) return false;
         file.records = trace.records.size();
-        file.wholeBytes = trace.wholeBytes;
+        file.wholeBytes = trace.fileBytes - trace.DamagedBytes();
         double last = file.offsetSeconds;
+        // A stretch the reader skipped lies between the records around it.
+        size_t stretch = 0;
+        const auto damagedBefore = [&](uint64_t offset) {
+            for (; stretch < trace.damaged.size() && trace.damaged[stretch].offset < offset;
+                 ++stretch) {
+                const qtrace::DamagedStretch& d = trace.damaged[stretch];
+                damaged_.push_back({last, d.offset, d.bytes, file.path, d.problem});
+            }
+        };
         for (const qtrace::TraceRecord& record : trace.records) {
+            damagedBefore(record.offset);
             const double seconds = file.offsetSeconds + trace.Seconds(record.ticks);
             last = std::max(last, seconds);
             visit(trace, record, seconds);
         }
+        damagedBefore(UINT64_MAX);
         file.lastSeconds = trace.records.empty() ? -1 : last;
-        if (trace.trailingBytes != 0)
-            damaged_.push_back({last, trace.trailingBytes, file.path, trace.trailingProblem});
     }
     return true;
 }

@@ -21,13 +21,14 @@ struct TimelineFile {
     double firstSeconds = -1;            // of its first record on the timeline; -1: none
     double lastSeconds = -1;
     uint64_t records = 0;
-    uint64_t wholeBytes = 0;
-    bool duplicate = false;  // the same file given twice: read once
+    uint64_t wholeBytes = 0;  // of its records, damaged stretches left out
+    bool duplicate = false;   // the same file given twice: read once
 };
 
-// A stretch of a file the reader could not read.
-struct DamagedStretch {
-    double seconds = 0;  // on the timeline: after the last record read before it
+// A stretch of a file the reader skipped, placed on the timeline.
+struct DamageMark {
+    double seconds = 0;   // of the last record read before it (the file's start if none)
+    uint64_t offset = 0;  // in the file
     uint64_t bytes = 0;
     std::string file;
     std::string problem;
@@ -48,7 +49,7 @@ public:
 
     // In timeline order; complete after Read.
     const std::vector<TimelineFile>& files() const { return files_; }
-    const std::vector<DamagedStretch>& damaged() const { return damaged_; }
+    const std::vector<DamageMark>& damaged() const { return damaged_; }
     // The wall clock of the timeline's zero (microseconds since 1970).
     uint64_t wallStartMicroseconds() const { return wallStart_; }
     // How many recordings the files belong to.
@@ -56,7 +57,7 @@ public:
 
 private:
     std::vector<TimelineFile> files_;
-    std::vector<DamagedStretch> damaged_;
+    std::vector<DamageMark> damaged_;
     uint64_t wallStart_ = 0;
     int recordings_ = 0;
 };

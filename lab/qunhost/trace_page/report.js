@@ -153,13 +153,16 @@
       ctx.font = (11 * devicePixelRatio) + 'px sans-serif';
       ctx.textAlign = 'left';
       ctx.textBaseline = 'top';
-      data.drops.forEach(function (d) {
-        ctx.fillStyle = DROP;
-        ctx.fillText(' ' + d[1] + ' lost', x(d[0]) + 2, b.top + 2);
-      });
+      // Beside the mark, on whichever side has room.
+      var label = function (text, at, y, colour) {
+        var room = b.left + b.width - at > ctx.measureText(text).width + 8;
+        ctx.textAlign = room ? 'left' : 'right';
+        ctx.fillStyle = colour;
+        ctx.fillText(text, room ? at + 4 : at - 4, y);
+      };
+      data.drops.forEach(function (d) { label(d[1] + ' lost', x(d[0]), b.top + 2, DROP); });
       data.damaged.forEach(function (d) {
-        ctx.fillStyle = '#6a3d9a';
-        ctx.fillText(' damaged: ' + d[1] + ' bytes', x(d[0]) + 4, b.top + 16 * devicePixelRatio);
+        label('damaged: ' + d[1] + ' bytes', x(d[0]), b.top + 16 * devicePixelRatio, '#6a3d9a');
       });
     }
     ctx.restore();
