@@ -7,59 +7,16 @@
 
 #include <cstdint>
 
-// One identifier per card routine, in the order of the library's interface.
+#include "recorder/trace/card_routines.h"
+
+// One identifier per card routine: its identifier in the routine table and
+// in a card-traffic trace (APC_readword is qtrace::routine::readword).
+#define APC_ROUTINE_ID(id, name, ...) APC_##name = id,
 enum ApcRoutine : int32_t {
-    APC_initbus = 0,
-    APC_exitbus,
-    APC_readpackbit,
-    APC_readpackibit,
-    APC_readpackqbit,
-    APC_readbyte,
-    APC_readibyte,
-    APC_readqbyte,
-    APC_readpackbyte,
-    APC_readpackibyte,
-    APC_readpackqbyte,
-    APC_readword,
-    APC_readiword,
-    APC_readqword,
-    APC_readwordbcd,
-    APC_readdword,
-    APC_readfword,
-    APC_readtimer,
-    APC_readcounter,
-    APC_readquickbit,
-    APC_writepackbit,
-    APC_writepackqbit,
-    APC_writebyte,
-    APC_writeqbyte,
-    APC_writepackbyte,
-    APC_writepackqbyte,
-    APC_writeword,
-    APC_writeqword,
-    APC_writewordbcd,
-    APC_writedword,
-    APC_writefword,
-    APC_writetimer,
-    APC_writecounter,
-    APC_getpackbit,
-    APC_getpackbyte,
-    APC_getword,
-    APC_getdword,
-    APC_getfword,
-    APC_setpackbit,
-    APC_setbit,
-    APC_setpackbyte,
-    APC_setword,
-    APC_setdword,
-    APC_setfword,
-    APC_createcyc,
-    APC_startcyc,
-    APC_stopcyc,
-    APC_transcycpack,
-    APC_AppGetCycParam,
-    APC_ROUTINE_COUNT
+    QT_CARD_ROUTINES(APC_ROUTINE_ID)  //
+    APC_ROUTINE_COUNT = qtrace::kRoutineCount
 };
+#undef APC_ROUTINE_ID
 
 // One call as the driver made it. args holds the integer arguments in their
 // order, data area, out-values and status left out, each widened to 32 bits
