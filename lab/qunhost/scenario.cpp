@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "lab/qunhost/values.h"
+#include "recorder/trace/card_routines.h"
 
 namespace qunhost {
 
@@ -22,24 +23,8 @@ const char* const kAreaNames[kPlantAreaCount] = {"bit",   "ibit",    "qbit",    
 
 const char* const kWaveNames[] = {"counter", "ramp", "square", "sine", "random"};
 
-// The card library's routines, by the names a "fail" or "delay" line uses.
-const char* const kRoutineNames[] = {
-    "initbus",        "exitbus",       "readpackbit",  "readpackibit",  "readpackqbit",
-    "readbyte",       "readibyte",     "readqbyte",    "readpackbyte",  "readpackibyte",
-    "readpackqbyte",  "readword",      "readiword",    "readqword",     "readwordbcd",
-    "readdword",      "readfword",     "readtimer",    "readcounter",   "readquickbit",
-    "writepackbit",   "writepackqbit", "writebyte",    "writeqbyte",    "writepackbyte",
-    "writepackqbyte", "writeword",     "writeqword",   "writewordbcd",  "writedword",
-    "writefword",     "writetimer",    "writecounter", "getpackbit",    "getpackbyte",
-    "getword",        "getdword",      "getfword",     "setpackbit",    "setbit",
-    "setpackbyte",    "setword",       "setdword",     "setfword",      "createcyc",
-    "startcyc",       "stopcyc",       "transcycpack", "AppGetCycParam"};
-
-bool IsRoutineName(const std::string& word) {
-    for (const char* name : kRoutineNames)
-        if (word == name) return true;
-    return false;
-}
+// A card routine's name, as a "fail" or "delay" line names it.
+bool IsRoutineName(const std::string& word) { return qtrace::RoutineByName(word.c_str()) >= 0; }
 
 std::string Quote(const std::string& word) { return "'" + word + "'"; }
 
