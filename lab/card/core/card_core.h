@@ -57,7 +57,7 @@
 #include <vector>
 
 #include "driver/platform/abi.h"
-#include "lab/card/simulated/applicom_control.h"
+#include "lab/card/core/core_control.h"
 #include "recorder/trace/card_routines.h"
 
 namespace apc {
