@@ -8,7 +8,6 @@
 #include <cstring>
 #include <thread>
 
-#include "driver/platform/card.h"
 #include "lab/card/core/card_core.h"
 #include "lab/card/core/equipment.h"
 
