@@ -16,32 +16,16 @@ using qtrace::Format;
 using qtrace::kCardRoutines;
 
 // The read routine whose cyclic function a createcyc type code names.
-// TODO(issue 19): take it from the one table of the card's routines.
-struct CyclicCode {
-    int32_t code;
-    const char* read;
-};
-constexpr CyclicCode kCyclicCodes[] = {
-    {0x1003, "readpackbit"},   {0x1004, "readpackibit"}, {0x105A, "readpackqbit"},
-    {0x100D, "readquickbit"},  {0x105F, "readbyte"},     {0x1069, "readibyte"},
-    {0x106B, "readqbyte"},     {0x105E, "readpackbyte"}, {0x1068, "readpackibyte"},
-    {0x106A, "readpackqbyte"}, {0x1005, "readword"},     {0x1006, "readiword"},
-    {0x1065, "readqword"},     {0x1062, "readwordbcd"},  {0x1007, "readdword"},
-    {0x1008, "readfword"},
-};
-
 int ReadByCyclicCode(int32_t code) {
-    for (const CyclicCode& c : kCyclicCodes)
-        if (c.code == code) return qtrace::RoutineByName(c.read);
+    for (const qtrace::CardRoutine& card : kCardRoutines)
+        if (code != 0 && card.cyclicCode == code) return card.id;
     return -1;
 }
 
 bool Known(int routine) { return routine >= 0 && routine < qtrace::kRoutineCount; }
 
-bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
+// The database kind of a cyclic function's float image.
+constexpr int16_t kFloatKind = 5;
 
 uint32_t Little(const uint8_t* bytes, int size) {
     uint32_t value = 0;
@@ -94,7 +78,7 @@ int AreaOf(int routine) {
     // A write routine's area is that of the read of the same name; MB bits
     // are written one by one with setbit and read packed.
     const std::string name = card.name;
-    if (name == "setbit") return qtrace::RoutineByName("getpackbit");
+    if (routine == qtrace::routine::setbit) return qtrace::routine::getpackbit;
     if (name.compare(0, 5, "write") == 0)
         return qtrace::RoutineByName(("read" + name.substr(5)).c_str());
     if (name.compare(0, 3, "set") == 0)
@@ -113,8 +97,6 @@ std::string AreaName(int area) {
 ElementFormat FormatOf(int area) {
     ElementFormat format;
     if (!Known(area)) return format;
-    // TODO(issue 19): floats and BCD words from the one routine table.
-    const std::string name = kCardRoutines[area].name;
     switch (kCardRoutines[area].format) {
         case Format::kPackedBits:
         case Format::kQuickBits:
@@ -124,16 +106,23 @@ ElementFormat FormatOf(int area) {
             format.bytes = 1;
             break;
         case Format::kBytes16:
-            format.bytes = 2;
-            break;
         case Format::kWords:
             format.bytes = 2;
-            if (EndsWith(name, "bcd")) format.kind = ElementKind::kBcd;
             break;
-        case Format::kDwords:
+        case Format::kBcdWords:
+            format.kind = ElementKind::kBcd;
+            format.bytes = 2;
+            break;
+        case Format::kDwords: {
+            // Double words and floats travel alike; an area holds floats when
+            // a cyclic function of its network read keeps them as floats
+            // (the card's database areas are named as the network's).
             format.bytes = 4;
-            if (EndsWith(name, "fword")) format.kind = ElementKind::kFloat;
+            const int network = qtrace::RoutineByName(("read" + AreaName(area)).c_str());
+            if (network >= 0 && kCardRoutines[network].databaseKind == kFloatKind)
+                format.kind = ElementKind::kFloat;
             break;
+        }
         default:
             format.bytes = 1;
     }

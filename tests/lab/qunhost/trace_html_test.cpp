@@ -164,9 +164,9 @@ TEST(TraceReport, TheExamplePlantShowsItsCountsStatusesAndDecodedValues) {
     // the clearing on the missing card's first channel.
     ASSERT_EQ(1u, digest.statuses.count(-6));
     EXPECT_EQ(48u, digest.statuses[-6].calls);
-    EXPECT_EQ(48u, digest.statuses[-6].routines[qtrace::kTranscycpack]);
+    EXPECT_EQ(48u, digest.statuses[-6].routines[qtrace::routine::transcycpack]);
     ASSERT_EQ(1u, digest.statuses.count(46));
-    EXPECT_EQ(2u, digest.statuses[46].routines[qtrace::kCreatecyc]);
+    EXPECT_EQ(2u, digest.statuses[46].routines[qtrace::routine::createcyc]);
     EXPECT_EQ(47u, digest.gates.size());
 
     // The set point: 520 until the operator writes 750, then 750, read by
@@ -182,8 +182,8 @@ TEST(TraceReport, TheExamplePlantShowsItsCountsStatusesAndDecodedValues) {
     EXPECT_EQ(750, setPoint->marks[0].value);
     EXPECT_EQ(0, setPoint->marks[0].status);
     EXPECT_EQ(0u, setPoint->unseenWrites);
-    EXPECT_EQ(uint64_t(1) << qtrace::kTranscycpack,
-              setPoint->routines & (uint64_t(1) << qtrace::kTranscycpack));
+    EXPECT_EQ(uint64_t(1) << qtrace::routine::transcycpack,
+              setPoint->routines & (uint64_t(1) << qtrace::routine::transcycpack));
 
     // Decoded as each format says: the set values of the plant.
     struct Expected {
@@ -375,7 +375,7 @@ TEST(TraceReport, AForgedTraceIsBoundedAndItsTextEscaped) {
     }
     qtrace::TraceRecord image;
     image.kind = qtrace::kCallRecord;
-    image.routine = qtrace::kTranscycpack;
+    image.routine = qtrace::routine::transcycpack;
     image.arguments = {3, 9, 0, 0};
     image.out.assign(64, 1);
     digest.Add(trace, image, 0);
@@ -387,6 +387,18 @@ TEST(TraceReport, AForgedTraceIsBoundedAndItsTextEscaped) {
     }
     EXPECT_EQ(1u, digest.decoder.undefinedImages());
     EXPECT_LE(digest.buckets(), 2000);
+
+    // BCD words read as their decimal value; a digit above 9 is no number.
+    TraceDigest bcd{TraceFilter()};
+    qtrace::TraceRecord word;
+    word.kind = qtrace::kCallRecord;
+    word.routine = qtrace::routine::readwordbcd;
+    word.arguments = {0, 1, 2, 7};
+    word.out = {0x34, 0x12, 0xA4, 0x12};
+    bcd.Add(trace, word, 0);
+    ASSERT_NE(nullptr, Gate(bcd, false, 0, 1, "readwordbcd", 7));
+    EXPECT_EQ(1234, Gate(bcd, false, 0, 1, "readwordbcd", 7)->low);
+    EXPECT_EQ(1u, Gate(bcd, false, 0, 1, "readwordbcd", 8)->notNumbers);
 
     EXPECT_EQ("&lt;b&gt; &amp;amp; &quot;&#39; &#x00E9; &#xFFFD;",
               HtmlText("<b> &amp; \"' \xC3\xA9 \xC0"));
