@@ -508,6 +508,8 @@ TEST(SoftcardSettings, MistakesAreNamedWithTheirLine) {
          "line 4: unknown key 'colour'"},
         {"[channel 0]\nprotocol = modbus-tcp\n[channel 0 equipment 1]\nport = 502\n",
          "has no host"},
+        {"[channel 0]\nprotocol = modbus-tcp\n[channel 0 equipment 1]\nhost = 192.0.2.7\r1\n",
+         "line 4: host '192.0.2.7\r1' is not a name"},
         {"[channel 3 equipment 1]\nhost = h\n", "channel 3 has no 'protocol = modbus-tcp'"},
         {"[channel 0]\nprotocol modbus-tcp\n", "line 2: expected 'key = value'"},
     };
