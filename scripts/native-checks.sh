@@ -15,7 +15,9 @@ run_tests() {  # build folder, sanitizer[, test programs]
   cmake -S "$root" -B "$dir" -DQUN_SANITIZE="$sanitizer" >/dev/null
   # shellcheck disable=SC2086
   cmake --build "$dir" -j "$jobs" --target $tests
-  (cd "$dir" && ctest --output-on-failure --timeout 900 -R "^(${tests// /|})\$")
+  # shellcheck disable=SC2086
+  (cd "$dir" && ctest --output-on-failure --timeout 900 -j "$qun_test_jobs" \
+    -R "$(qun_test_regex $tests)")
 }
 
 echo "== native tests under AddressSanitizer and UndefinedBehaviorSanitizer"

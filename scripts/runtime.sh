@@ -98,6 +98,18 @@ qun_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 qun_build=${QUN_BUILD_DIR:-$qun_root/build}
 qun_native=${QUN_NATIVE_BUILD_DIR:-$qun_root/build-native}
 
+# ctest entries run at once: most tests wait (pauses, child processes,
+# windows), so twice the cores; those that measure time run one at a time
+# whatever this says (RESOURCE_LOCK elapsed_time, tests/CMakeLists.txt).
+qun_test_jobs=${QUN_TEST_JOBS:-$(($(nproc) * 2))}
+
+# A ctest -R expression for the entries of the test programs named: a
+# program's own entry, or its parts (name/part).
+qun_test_regex() {
+  local IFS='|'
+  echo "^($*)(/.*)?\$"
+}
+
 # Builds the Windows modules (all, or the targets given). libmodbus for the
 # software card is cross-built once by scripts/libmodbus-mingw.sh and taken
 # from its cache afterwards.

@@ -43,17 +43,17 @@ if [ "$QUN_RUNTIME" = wine ]; then
     done
   fi
 
-  echo "== the test programs under Wine"
+  echo "== the test programs under Wine, $qun_test_jobs at a time"
   source "$root/scripts/wine-env.sh"
-  (cd "$qun_build" && ctest --output-on-failure --timeout 900 "$@")
+  (cd "$qun_build" && ctest --output-on-failure --timeout 900 -j "$qun_test_jobs" "$@")
   echo "== natively: the host program end to end, the allocation counts, the scripts' probe"
-  (cd "$qun_native" && ctest --output-on-failure --timeout 900 \
-    -R '^(host_tests|alloc_tests|script_tests)$')
+  (cd "$qun_native" && ctest --output-on-failure --timeout 900 -j "$qun_test_jobs" \
+    -R "$(qun_test_regex host_tests alloc_tests script_tests)")
 else
   echo "== building natively: the driver, the stand-ins, the host program and the tests"
   qun_build_native
-  echo "== the test programs natively (the dialog's need Windows windows: skipped)"
-  (cd "$qun_native" && ctest --output-on-failure --timeout 900 "$@")
+  echo "== the test programs natively, $qun_test_jobs at a time (the dialog's need Windows windows: skipped)"
+  (cd "$qun_native" && ctest --output-on-failure --timeout 900 -j "$qun_test_jobs" "$@")
 fi
 
 # The release package: about a minute and a half, most of it the example
