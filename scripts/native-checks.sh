@@ -10,25 +10,26 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/runtime.sh"
 jobs=$(nproc)
 
-run_tests() {  # build folder, sanitizer[, test programs]
-  local dir=$1 sanitizer=$2 tests=${3:-driver_tests standin_tests softcard_tests}
+run_tests() {  # build folder, sanitizer, stage name[, test programs]
+  local dir=$1 sanitizer=$2 stage=$3 tests=${4:-driver_tests standin_tests softcard_tests}
   cmake -S "$root" -B "$dir" -DQUN_SANITIZE="$sanitizer" >/dev/null
   # shellcheck disable=SC2086
   cmake --build "$dir" -j "$jobs" --target $tests
+  qun_stage "${stage}_run" "the tests, $qun_test_jobs at a time"
   # shellcheck disable=SC2086
   (cd "$dir" && ctest --output-on-failure --timeout 900 -j "$qun_test_jobs" \
     -R "$(qun_test_regex $tests)")
 }
 
-echo "== native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+qun_stage asan_build "native tests under AddressSanitizer and UndefinedBehaviorSanitizer: the build"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run_tests "$root/build-native-asan" address
+  run_tests "$root/build-native-asan" address asan
 
-echo "== native tests under ThreadSanitizer"
+qun_stage tsan_build "native tests under ThreadSanitizer: the build"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  run_tests "$root/build-native-tsan" thread
+  run_tests "$root/build-native-tsan" thread tsan
 
-echo "== no allocation function referenced by the driver's objects"
+qun_stage allocation_check "no allocation function referenced by the driver's objects"
 qun_build_native mordalix_core >/dev/null
 allocators=$(find "$qun_native/CMakeFiles/mordalix_core.dir" -name '*.o' -print0 |
   xargs -0 nm -u | awk '{print $2}' |
@@ -41,4 +42,6 @@ fi
 echo "driver objects: no allocation function referenced"
 
 # A short run of every fuzz target (scripts/fuzz.sh; QUN_FUZZ_SECONDS sets the time).
+qun_stage fuzz "the fuzz targets: the build and a short run of each"
 "$root/scripts/fuzz.sh"
+qun_stage_end

@@ -98,6 +98,22 @@ qun_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 qun_build=${QUN_BUILD_DIR:-$qun_root/build}
 qun_native=${QUN_NATIVE_BUILD_DIR:-$qun_root/build-native}
 
+# The stages of a command, said as they start ("== what"); where
+# QUN_STAGE_TIMES names a file, each stage's name and seconds are added to it
+# as it ends (scripts/test.sh prints them at the end).
+qun_stage() {  # name, what it does
+  qun_stage_end
+  echo "== $2"
+  qun_stage_name=$1
+  qun_stage_start=$(date +%s)
+}
+qun_stage_end() {
+  if [ -n "${qun_stage_name:-}" ] && [ -n "${QUN_STAGE_TIMES:-}" ]; then
+    echo "$qun_stage_name $(($(date +%s) - qun_stage_start))" >>"$QUN_STAGE_TIMES"
+  fi
+  qun_stage_name=
+}
+
 # ctest entries run at once: most tests wait (pauses, child processes,
 # windows), so twice the cores; those that measure time run one at a time
 # whatever this says (RESOURCE_LOCK elapsed_time, tests/CMakeLists.txt).

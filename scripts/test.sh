@@ -14,14 +14,15 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/runtime.sh"
 qun_decide_runtime
+export QUN_STAGE_TIMES=${QUN_STAGE_TIMES:-$(mktemp "${TMPDIR:-/tmp}/qun-stage-times.XXXXXX")}
 "$root/scripts/setup.sh"
 qun_confirm_wine
 
-echo "== building the Windows modules (MinGW-w64)"
+qun_stage windows_build "building the Windows modules (MinGW-w64)"
 qun_build_windows
 
 if [ "$QUN_RUNTIME" = wine ]; then
-  echo "== building natively: the host program, its tests and the allocation counts"
+  qun_stage native_build "building natively: the host program, its tests and the allocation counts"
   qun_build_native qunhost host_tests alloc_tests
 
   # A virtual display for the dialog tests, unless one is given.
@@ -43,26 +44,30 @@ if [ "$QUN_RUNTIME" = wine ]; then
     done
   fi
 
-  echo "== the test programs under Wine, $qun_test_jobs at a time"
+  qun_stage wine_tests "the test programs under Wine, $qun_test_jobs at a time"
   source "$root/scripts/wine-env.sh"
   (cd "$qun_build" && ctest --output-on-failure --timeout 900 -j "$qun_test_jobs" "$@")
-  echo "== natively: the host program end to end, the allocation counts, the scripts' probe"
+  qun_stage native_tests "natively: the host program end to end, the allocation counts, the scripts' probe"
   (cd "$qun_native" && ctest --output-on-failure --timeout 900 -j "$qun_test_jobs" \
     -R "$(qun_test_regex host_tests alloc_tests script_tests)")
 else
-  echo "== building natively: the driver, the stand-ins, the host program and the tests"
+  qun_stage native_build "building natively: the driver, the stand-ins, the host program and the tests"
   qun_build_native
-  echo "== the test programs natively, $qun_test_jobs at a time (the dialog's need Windows windows: skipped)"
+  qun_stage native_tests "the test programs natively, $qun_test_jobs at a time (the dialog's need Windows windows: skipped)"
   (cd "$qun_native" && ctest --output-on-failure --timeout 900 -j "$qun_test_jobs" "$@")
 fi
 
 # The release package: about a minute and a half, most of it the example
 # plant run from the unpacked package and the second release build.
-echo "== the release package: unpacked into an empty folder and run; built again elsewhere and compared"
+qun_stage package "the release package: built, unpacked into an empty folder and run"
 "$root/scripts/package.sh" --test
+qun_stage reproducible "the release package built again elsewhere and compared"
 "$root/scripts/reproducible.sh"
 
 # The same driver under sanitizers, and fuzzing.
 if [ "${QUN_SKIP_NATIVE:-0}" != 1 ]; then
+  qun_stage_end
   "$root/scripts/native-checks.sh"
 fi
+qun_stage_end
+echo "stage times (s): $(tr '\n' ' ' <"$QUN_STAGE_TIMES")"
