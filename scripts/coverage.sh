@@ -25,7 +25,7 @@ find "$dir" -name '*.gcda' -delete
 
 echo "== the native test programs, counting"
 status=0
-(cd "$dir" && ctest --output-on-failure --timeout 900) || status=$?
+(cd "$dir" && ctest --output-on-failure --timeout 900 -j "$qun_test_jobs") || status=$?
 
 echo "== coverage"
 rm -rf "$out" && mkdir -p "$out"

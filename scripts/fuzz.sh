@@ -7,15 +7,17 @@
 #   QUN_FUZZ_JOBS     targets fuzzed at once (default: the number of cores)
 #   --merge           then minimise the seeds with what the run found, into
 #                     lab/fuzz/corpus/<target> (libFuzzer's -merge=1)
+#   --build           the build only
 # New inputs go to a scratch corpus in the build folder; without --merge the
 # seeds in the repository stay as they are.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-merge=0
+merge=0 build_only=0
 targets=()
 for arg in "$@"; do
   case "$arg" in
     --merge) merge=1 ;;
+    --build) build_only=1 ;;
     -*) echo "fuzz.sh: unknown option $arg" >&2; exit 2 ;;
     *) targets+=("$arg") ;;
   esac
@@ -29,6 +31,7 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$fuzz_dir" -DQUN_SANITIZE=address -DQU
   -DBUILD_TESTING=OFF >/dev/null
 if [ ${#targets[@]} -eq 0 ]; then mapfile -t targets <"$fuzz_dir/fuzz_targets.txt"; fi
 cmake --build "$fuzz_dir" -j "$(nproc)" --target "${targets[@]}"
+[ "$build_only" = 0 ] || exit 0
 
 if [ -n "$runs" ]; then limit=(-runs="$runs"); said="$runs runs"; else
   limit=(-max_total_time="$seconds"); said="${seconds} s"; fi
