@@ -387,8 +387,9 @@ TEST_F(Softcard, CyclicFunctionPollsTheDeviceAtItsPeriod) {
     const double rate = cycles / Seconds(start);
     std::printf("cyclic function of period 100 ms: %d cycles in %.2f s, %.2f per second\n", cycles,
                 Seconds(start), rate);
-    // The first cycle runs at once: 16 in 1.5 s, within a fifth.
-    EXPECT_GE(cycles, 13);
+    // The first cycle runs at once: 16 in 1.5 s. A busy machine delays
+    // cycles but never adds any; a period twice as long would give 8.
+    EXPECT_GE(cycles, 10);
     EXPECT_LE(cycles, 19);
     Bytes data(1024);
     ASSERT_EQ(Trans(0, 1, data.data()), 0);
@@ -486,7 +487,14 @@ TEST_F(Softcard, ExitbusLeavesNoThreadAndNoConnection) {
     const int32_t handles = qun_test::HandleCount();
     EXPECT_GT(Round(), threads) << "the card's thread ran";
     EXPECT_EQ(qun_test::ThreadCount(), threads);
-    EXPECT_EQ(qun_test::HandleCount(), handles);
+    // A handle the system closes after the thread has gone may lag on a busy
+    // machine; one the card leaks stays.
+    int32_t now = qun_test::HandleCount();
+    for (int i = 0; i < 20 && now != handles; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        now = qun_test::HandleCount();
+    }
+    EXPECT_EQ(now, handles);
 }
 
 TEST(SoftcardSettings, MistakesAreNamedWithTheirLine) {
