@@ -31,6 +31,7 @@ echo "== coverage"
 rm -rf "$out" && mkdir -p "$out"
 gcovr --root "$root" --object-directory "$dir" \
   --filter "$root/driver/" --filter "$root/recorder/" --filter "$root/lab/card/softcard/" \
+  --exclude-directories "$dir/CMakeFiles/[0-9].*" \
   --exclude-throw-branches --exclude-unreachable-branches \
   --json "$out/coverage.json" --html-details "$out/index.html" >/dev/null
 
