@@ -116,12 +116,14 @@ qun_stage_end() {
 
 # Work for the processor while tests wait: a command run in the background at
 # a lower priority (a niceness added to ours: tests that measure time come
-# first), its output kept in a log that is shown if it fails.
+# first), its output kept in a log that is shown if it fails. It runs in a
+# process group of its own; once the command waits for it, it gets our
+# priority back where the system allows.
 declare -A qun_background_pids=() qun_background_logs=()
 qun_background() {  # name, niceness, log file, command...
   local name=$1 niceness=$2 log=$3
   shift 3
-  (nice -n "$niceness" "$@" </dev/null >"$log" 2>&1) &
+  setsid nice -n "$niceness" "$@" </dev/null >"$log" 2>&1 &
   qun_background_pids[$name]=$!
   qun_background_logs[$name]=$log
 }
@@ -129,6 +131,7 @@ qun_background_wait() {  # name
   local pid=${qun_background_pids[$1]:-}
   [ -n "$pid" ] || return 0
   unset "qun_background_pids[$1]"
+  renice -n "$(nice)" -g "$pid" >/dev/null 2>&1 || true
   if ! wait "$pid"; then
     tail -n 60 "${qun_background_logs[$1]}"
     echo "$1 failed (its output: ${qun_background_logs[$1]})" >&2
@@ -138,7 +141,7 @@ qun_background_wait() {  # name
 # Ends what is still running in the background (on the way out).
 qun_background_stop() {
   local pid
-  for pid in "${qun_background_pids[@]}"; do kill -- "$pid" 2>/dev/null || true; done
+  for pid in "${qun_background_pids[@]}"; do kill -- "-$pid" 2>/dev/null || true; done
 }
 
 # ctest entries run at once: most tests wait (pauses, child processes,
