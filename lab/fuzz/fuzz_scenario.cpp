@@ -43,13 +43,13 @@ void CheckStep(const qunhost::Scenario& scenario, const qunhost::Step& step) {
         }
         case StepKind::Signal:
             Check(InRange(step.channel, 0, 31) && InRange(step.equipment, 0, 255));
-            Check(InRange(step.area, 0, qunhost::kPlantAreaCount - 1) && step.address >= 0);
-            Check(InRange(step.wave, 0, static_cast<int32_t>(qunhost::kWaveRandom)));
+            Check(InRange(step.area, 0, APC_AREA_COUNT - 1) && step.address >= 0);
+            Check(InRange(step.wave, 0, static_cast<int32_t>(APC_WAVE_RANDOM)));
             Check(step.low <= step.high && step.periodS > 0);
             break;
         case StepKind::Set:
             Check(InRange(step.channel, 0, 31) && InRange(step.equipment, 0, 255));
-            Check(InRange(step.area, 0, qunhost::kPlantAreaCount - 1) && step.address >= 0);
+            Check(InRange(step.area, 0, APC_AREA_COUNT - 1) && step.address >= 0);
             Check(!step.numbers.empty());
             break;
         case StepKind::DbSet:
