@@ -12,10 +12,13 @@
 // * transcycpack answers 35 until the first cycle has run and -6 while the
 //   function is stopped (or does not exist). Whatever the database routines
 //   write into the area shows in transcycpack until the next cycle.
-// * A cycle reads the equipment without the card's lock. When the read
-//   fails, the image stays and transcycpack answers the read's status until
-//   a cycle succeeds again. A cycle whose function was stopped, started or
-//   redefined while it read stores nothing.
+// * A cycle reads the equipment without the card's lock: on the card's
+//   thread, or on a thread of the equipment side when it takes the read
+//   (Equipment::Post), so that a slow equipment delays its own functions
+//   only. A function waits for its cycle's answer before its next cycle.
+//   When the read fails, the image stays and transcycpack answers the
+//   read's status until a cycle succeeds again. A cycle whose function was
+//   stopped, started or redefined while it read stores nothing.
 // * Stopping keeps the image; starting runs a cycle at once.
 // * In manual mode (ApcSetCyclicManual) functions run only on ApcCyclicStep.
 // * AppGetCycParam fills the 256-byte record, 32-bit little-endian fields:
@@ -78,27 +81,53 @@ void WakeLocked(Card& card) {
     card.wake.notify_all();
 }
 
-// One cycle of function (channel, number): its equipment block into its
-// database area. The caller holds the lock in lock, which is released while
-// the equipment side reads.
-void RunCycle(Card& card, std::unique_lock<std::mutex>& lock, int32_t channel, int32_t number) {
-    const CyclicFunction function = card.cyclic[channel][number];
-    uint8_t image[kDataAreaBytes];
-    lock.unlock();
-    const int16_t status = TheEquipment().Read(channel, function.equipment, *function.read,
-                                               function.address, function.count, image);
-    lock.lock();
-    CyclicFunction& present = card.cyclic[channel][number];
-    if (!present.defined || !present.running || present.generation != function.generation) return;
+// Stores what a cycle read into the function's database area, unless the
+// function was stopped, started or redefined since the cycle began. The
+// caller holds the lock.
+void StoreCycle(Card& card, const CycleRequest& request, int16_t status, const uint8_t* image) {
+    CyclicFunction& present = card.cyclic[request.channel][request.number];
+    if (present.posted == request.generation) present.posted = 0;
+    if (!present.defined || !present.running || present.generation != request.generation) return;
     present.lastStatus = status;
     if (status != kStatusOk) return;  // the image stays
     Format format;
     int32_t elements;
-    ImageLayout(*function.read, function.databaseKind, function.count, &format, &elements);
-    WriteDatabase(DatabaseOfChannel(card, channel), format, function.databaseAddress, elements,
-                  image);
+    ImageLayout(*present.read, present.databaseKind, present.count, &format, &elements);
+    WriteDatabase(DatabaseOfChannel(card, request.channel), format, present.databaseAddress,
+                  elements, image);
     present.hasRun = true;
     ++present.cycles;
+}
+
+// One cycle of function (channel, number): its equipment block into its
+// database area. The equipment side may take the read to a thread of its own
+// (Post), and the function then waits for its answer; otherwise, and always
+// when here is true, the equipment side reads now, with the lock in lock
+// released meanwhile.
+void RunCycle(Card& card, std::unique_lock<std::mutex>& lock, int32_t channel, int32_t number,
+              bool here) {
+    CyclicFunction& function = card.cyclic[channel][number];
+    const CycleRequest request{
+        channel,       number,           function.generation, function.equipment,
+        function.read, function.address, function.count};
+    // Marked before the equipment side has it: its answer may come first.
+    function.posted = function.generation;
+    uint8_t image[kDataAreaBytes];
+    lock.unlock();
+    Equipment& side = TheEquipment();
+    const bool posted = !here && side.Post(request);
+    int16_t status = kStatusOk;
+    if (!posted)
+        status = side.Read(channel, request.equipment, *request.routine, request.address,
+                           request.count, image);
+    lock.lock();
+    if (!posted) StoreCycle(card, request, status, image);
+}
+
+// Whether the function waits for its next cycle: defined, running, and no
+// cycle of it still read by the equipment side.
+bool Waiting(const CyclicFunction& function) {
+    return function.defined && function.running && function.posted != function.generation;
 }
 
 // The card's thread: the equipment side's own work, and the cyclic functions
@@ -117,14 +146,13 @@ void CardThreadMain() {
              ++channel)
             for (int32_t number = 0; number < kCyclicPerChannel && !card.threadStop; ++number) {
                 CyclicFunction& function = card.cyclic[channel][number];
-                if (!function.defined || !function.running) continue;
+                if (!Waiting(function)) continue;
                 if (function.due <= now) {
                     function.due += PeriodOf(function);
                     if (function.due <= now) function.due = now + PeriodOf(function);
-                    RunCycle(card, lock, channel, number);
+                    RunCycle(card, lock, channel, number, false);
                 }
-                if (function.defined && function.running && function.due < next)
-                    next = function.due;
+                if (Waiting(function) && function.due < next) next = function.due;
             }
         const auto woken = [&card] { return card.threadStop || card.wakeRequested; };
         if (next == Clock::time_point::max())
@@ -182,6 +210,20 @@ void WakeCardThread() {
     Card& card = TheCard();
     std::lock_guard<std::mutex> guard(card.lock);
     EnsureCardThread(card);
+    WakeLocked(card);
+}
+
+void FinishCycle(const CycleRequest& request, int16_t status, const uint8_t* image) {
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> guard(card.lock);
+    StoreCycle(card, request, status, image);
+    // The function may be due again, and the thread waits without it.
+    WakeLocked(card);
+}
+
+void ForgetPostedCycles(Card& card) {
+    for (auto& channel : card.cyclic)
+        for (CyclicFunction& function : channel) function.posted = 0;
     WakeLocked(card);
 }
 
@@ -420,6 +462,6 @@ QUN_EXPORT void ApcCyclicStep(void) {
     for (int32_t channel = 0; channel < kChannelCount; ++channel)
         for (int32_t number = 0; number < kCyclicPerChannel; ++number) {
             const CyclicFunction& function = card.cyclic[channel][number];
-            if (function.defined && function.running) RunCycle(card, lock, channel, number);
+            if (function.defined && function.running) RunCycle(card, lock, channel, number, true);
         }
 }

@@ -290,6 +290,8 @@ QUN_EXPORT void QUN_CDECL exitbus(int16_t* status) {
     EndCardThread(card, lock);
     lock.unlock();
     TheEquipment().Close();
+    lock.lock();
+    ForgetPostedCycles(card);
 }
 
 // ---- Network routines -----------------------------------------------------------
