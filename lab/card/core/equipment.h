@@ -68,6 +68,10 @@ public:
     // may.
     virtual bool Post(const CycleRequest& /*request*/) { return false; }
 
+    // How many calls the journal keeps from power-on until ApcSetJournalLimit
+    // says otherwise. Called with the core's lock held: it only answers.
+    virtual int32_t JournalLimit() const { return kDefaultJournalLimit; }
+
     // Work of its own on the card's thread, called on every turn of it:
     // answers when it wants to be called next, Clock::time_point::max() for
     // never. HasOwnWork tells whether the thread must run for it.

@@ -95,7 +95,11 @@ const RoutineInfo* CyclicReadByCode(int32_t code) {
 }
 
 Card& TheCard() {
-    static Card* card = new Card;
+    static Card* card = [] {
+        Card* made = new Card;
+        made->journalLimit = TheEquipment().JournalLimit();
+        return made;
+    }();
     return *card;
 }
 
