@@ -81,6 +81,15 @@ std::string WallTime(uint64_t microseconds) {
     return text;
 }
 
+// A dropped record: how many calls were lost, and whether because the file
+// could not be written (else the recorder's memory was full).
+uint64_t LostCalls(const TraceRecord& record) {
+    return record.arguments.empty() ? 0 : static_cast<uint32_t>(record.arguments[0]);
+}
+bool WriteFailed(const TraceRecord& record) {
+    return record.arguments.size() > 1 && record.arguments[1] == qtrace::kWriteFailed;
+}
+
 std::string Plural(uint64_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -117,7 +126,8 @@ std::vector<std::string> TraceSummary(const std::string& path, const Trace& trac
     std::map<int16_t, std::map<std::string, uint64_t>> byStatus;
     std::map<uint32_t, uint64_t> byThread;
     std::vector<std::string> gaps, notes;
-    uint64_t calls = 0, failed = 0, dropped = 0, droppedMarks = 0;
+    uint64_t calls = 0, failed = 0, droppedMarks = 0;
+    uint64_t dropped[2] = {0, 0};  // the recorder's memory full, the file not written
     bool haveLast = false;
     uint64_t lastTicks = 0;
     const uint64_t gapTicks =
@@ -127,7 +137,7 @@ std::vector<std::string> TraceSummary(const std::string& path, const Trace& trac
         if (!Selected(trace, record, filter)) continue;
         if (record.kind == qtrace::kDroppedRecord) {
             ++droppedMarks;
-            dropped += record.arguments.empty() ? 0 : static_cast<uint32_t>(record.arguments[0]);
+            dropped[WriteFailed(record)] += LostCalls(record);
             continue;
         }
         if (record.kind == qtrace::kNoteRecord) {
@@ -163,17 +173,24 @@ std::vector<std::string> TraceSummary(const std::string& path, const Trace& trac
                     ", started " + WallTime(trace.header.wallStartMicroseconds) + ", " +
                     Fixed(span, 3) + " s recorded, " +
                     Plural(trace.records.size(), "record", "records") + " in " +
-                    std::to_string(trace.wholeBytes) + " bytes");
-    if (trace.trailingBytes != 0)
-        lines.push_back("  the last " + std::to_string(trace.trailingBytes) + " bytes are " +
-                        trace.trailingProblem + ": read up to the last whole record");
+                    std::to_string(trace.fileBytes) + " bytes");
+    for (const qtrace::DamagedStretch& stretch : trace.damaged)
+        lines.push_back("  skipped " + Plural(stretch.bytes, "byte", "bytes") + " at offset " +
+                        std::to_string(stretch.offset) + ": " + stretch.problem);
     lines.push_back("calls       " + std::to_string(calls) + ", " + std::to_string(failed) +
                     " failed, on " + Plural(byThread.size(), "thread", "threads"));
-    lines.push_back(dropped == 0 && droppedMarks == 0
-                        ? "dropped     none"
-                        : "dropped     " + std::to_string(dropped) +
-                              " calls not recorded (the tap's memory was full), in " +
-                              Plural(droppedMarks, "stretch", "stretches"));
+    if (droppedMarks == 0) {
+        lines.push_back("dropped     none");
+    } else {
+        std::string why;
+        if (dropped[0] != 0) why = std::to_string(dropped[0]) + " as the tap's memory was full";
+        if (dropped[1] != 0)
+            why += (why.empty() ? "" : ", ") + std::to_string(dropped[1]) +
+                   " as the file could not be written";
+        lines.push_back("dropped     " + std::to_string(dropped[0] + dropped[1]) +
+                        " calls not recorded, in " + Plural(droppedMarks, "stretch", "stretches") +
+                        (why.empty() ? "" : ": " + why));
+    }
 
     lines.push_back("");
     lines.push_back("per routine       calls  failed    p50 us    p90 us    p99 us    max us");
@@ -255,9 +272,10 @@ std::vector<std::string> TraceListing(const Trace& trace, const TraceFilter& fil
         if (record.kind == qtrace::kNoteRecord) {
             lines.push_back(at + "  note: " + std::string(record.in.begin(), record.in.end()));
         } else if (record.kind == qtrace::kDroppedRecord) {
-            lines.push_back(at + "  dropped: " +
-                            std::to_string(record.arguments.empty() ? 0 : record.arguments[0]) +
-                            " calls not recorded");
+            lines.push_back(at + "  dropped: " + std::to_string(LostCalls(record)) +
+                            " calls not recorded" +
+                            (WriteFailed(record) ? " (the file could not be written)"
+                                                 : " (the tap's memory was full)"));
         } else if (record.kind == qtrace::kCallRecord) {
             std::string line = at + "  T" + std::to_string(threads[record.thread]) + "  " +
                                DescribeCall(record.routine, record.arguments) + " -> " +

@@ -22,10 +22,12 @@
 //            u32 checksum: FNV-1a over the record's bytes before it, taken
 //            as 32-bit little-endian words (the last one filled with zeros)
 //
-// A "dropped" record carries in its one argument how many calls were not
-// recorded (the tap's memory was full) since the previous such record; a
-// "note" record carries a text as its data in. A file cut off anywhere is
-// read up to its last whole record with a good checksum.
+// A "dropped" record stands where calls were lost: its time stamp is the
+// first lost call's, its first argument how many were lost, its second why
+// (1 the recorder's memory was full, 2 the file could not be written; files
+// of older recorders have the first argument only). A "note" record carries
+// a text as its data in. Where a file is damaged (cut off, torn by a failed
+// write), a reader skips to the next whole record with a good checksum.
 #pragma once
 
 #include <cstddef>
@@ -42,8 +44,13 @@ constexpr int kMostArguments = 11;
 constexpr size_t kMostDataBytes = 1024;  // the card's data area
 constexpr size_t kMostRecordBytes =
     kRecordHeaderBytes + 4 * kMostArguments + 2 * kMostDataBytes + kChecksumBytes;
+// A file is never written past this; readers read no further.
+constexpr size_t kMostFileBytes = size_t{128} << 20;
 
 enum RecordKind : uint8_t { kCallRecord = 1, kDroppedRecord = 2, kNoteRecord = 3 };
+// Why calls were lost: the second argument of a dropped record.
+enum LossCause : int32_t { kRingFull = 1, kWriteFailed = 2 };
+constexpr size_t kDroppedRecordBytes = kRecordHeaderBytes + 2 * 4 + kChecksumBytes;
 
 // The file header, as it is laid out on disk.
 struct FileHeader {

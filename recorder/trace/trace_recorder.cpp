@@ -28,6 +28,19 @@ inline void CopySmall(uint8_t* to, const void* from, size_t size) {
     for (size_t i = 0; i < size; ++i) to[i] = bytes[i];
 }
 
+// The record of lost calls, without its checksum.
+void FillLossRecord(uint8_t* record, const Loss& loss, LossCause cause) {
+    RecordHeader header{};
+    header.bytes = kDroppedRecordBytes;
+    header.kind = kDroppedRecord;
+    header.ticks = loss.firstTicks;
+    header.argumentCount = 2;
+    const int32_t arguments[2] = {
+        loss.records > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(loss.records), cause};
+    std::memcpy(record, &header, sizeof header);
+    std::memcpy(record + sizeof header, arguments, sizeof arguments);
+}
+
 void FinishRecord(uint8_t* record, size_t size) {
     const uint32_t sum = Checksum(record, size - kChecksumBytes);
     std::memcpy(record + size - kChecksumBytes, &sum, kChecksumBytes);
@@ -71,7 +84,7 @@ bool TraceRecorder::Start(const RecorderSettings& settings, std::string* error) 
         settings_.fileLimitBytes = kFileHeaderBytes + kMostRecordBytes;
     startTicks_ = settings_.ticks();
     if (!OpenFile(error)) return false;
-    ring_.reset(new TraceRing(settings_.ringBytes));
+    ring_.reset(new TraceRing(settings_.ringBytes, kDroppedRecordBytes));
     batch_.resize(kBatchBytes);
     writer_ = std::thread([this] { WriterLoop(); });
     return true;
@@ -82,14 +95,18 @@ void TraceRecorder::Record(const CallRecord& call) {
     const size_t argumentBytes = 4 * static_cast<size_t>(call.argumentCount);
     const size_t size =
         kRecordHeaderBytes + argumentBytes + call.inBytes + call.outBytes + kChecksumBytes;
-    uint8_t* at = ring_->BeginPush(size);
+    const uint64_t ticks = call.startTicks - startTicks_;
+    Loss loss;
+    uint8_t* lossRecord = nullptr;
+    uint8_t* at = ring_->BeginPush(size, ticks, &loss, &lossRecord);
     if (at == nullptr) return;  // counted as dropped
+    if (loss.records != 0) FillLossRecord(lossRecord, loss, kRingFull);
     RecordHeader header;
     header.bytes = static_cast<uint16_t>(size);
     header.kind = kCallRecord;
     header.routine = call.routine;
     header.thread = call.thread;
-    header.ticks = call.startTicks - startTicks_;
+    header.ticks = ticks;
     const uint64_t duration = call.endTicks - call.startTicks;
     header.durationTicks = duration > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(duration);
     header.status = call.status;
@@ -112,12 +129,16 @@ void TraceRecorder::Note(const std::string& text) {
     if (!ring_) return;
     const size_t length = text.size() < kMostDataBytes ? text.size() : kMostDataBytes;
     const size_t size = kRecordHeaderBytes + length + kChecksumBytes;
-    uint8_t* at = ring_->BeginPush(size);
+    const uint64_t ticks = settings_.ticks() - startTicks_;
+    Loss loss;
+    uint8_t* lossRecord = nullptr;
+    uint8_t* at = ring_->BeginPush(size, ticks, &loss, &lossRecord);
     if (at == nullptr) return;
+    if (loss.records != 0) FillLossRecord(lossRecord, loss, kRingFull);
     RecordHeader header{};
     header.bytes = static_cast<uint16_t>(size);
     header.kind = kNoteRecord;
-    header.ticks = settings_.ticks() - startTicks_;
+    header.ticks = ticks;
     header.inBytes = static_cast<uint16_t>(length);
     std::memcpy(at, &header, sizeof header);
     std::memcpy(at + sizeof header, text.data(), length);
@@ -136,29 +157,20 @@ void TraceRecorder::WriteRecord(uint8_t* record, size_t size) {
     fileBytes_ += size;
 }
 
-void TraceRecorder::WriteDroppedMarker() {
-    const uint32_t dropped = ring_->dropped();
-    if (dropped == droppedWritten_) return;
-    const uint32_t since = dropped - droppedWritten_;
-    droppedWritten_ = dropped;
-    uint8_t record[kRecordHeaderBytes + 4 + kChecksumBytes] = {};
-    RecordHeader header{};
-    header.bytes = sizeof record;
-    header.kind = kDroppedRecord;
-    header.ticks = settings_.ticks() - startTicks_;
-    header.argumentCount = 1;
-    const int32_t count = since > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(since);
-    std::memcpy(record, &header, sizeof header);
-    std::memcpy(record + sizeof header, &count, 4);
-    WriteRecord(record, sizeof record);
-}
-
 bool TraceRecorder::WriteTaken() {
     bool wrote = false;
     for (;;) {
-        WriteDroppedMarker();
         const size_t taken = ring_->Take(batch_.data(), batch_.size());
-        if (taken == 0) break;
+        if (taken == 0) {
+            // Calls dropped after the last record taken, and none since.
+            Loss loss;
+            if (!ring_->TakeLoss(&loss)) break;
+            uint8_t record[kDroppedRecordBytes];
+            FillLossRecord(record, loss, kRingFull);
+            WriteRecord(record, sizeof record);
+            wrote = true;
+            continue;
+        }
         wrote = true;
         for (size_t at = 0; at < taken;) {
             const size_t size = batch_[at] | (static_cast<size_t>(batch_[at + 1]) << 8);

@@ -78,7 +78,6 @@ private:
     bool WriteTaken();
     bool OpenFile(std::string* error);
     void WriteRecord(uint8_t* record, size_t size);
-    void WriteDroppedMarker();
 
     RecorderSettings settings_;
     std::unique_ptr<TraceRing> ring_;
@@ -86,7 +85,6 @@ private:
     std::FILE* file_ = nullptr;
     uint64_t fileBytes_ = 0;
     uint64_t startTicks_ = 0;
-    uint32_t droppedWritten_ = 0;
     std::vector<uint8_t> batch_;
     std::thread writer_;
     std::atomic<bool> stopping_{false};

@@ -20,8 +20,8 @@ uint32_t GetSize(const uint8_t* at) {
 
 }  // namespace
 
-TraceRing::TraceRing(size_t capacity)
-    : buffer_(PowerOfTwoAtLeast(capacity)), mask_(buffer_.size() - 1) {}
+TraceRing::TraceRing(size_t capacity, size_t lossBytes)
+    : buffer_(PowerOfTwoAtLeast(capacity)), mask_(buffer_.size() - 1), lossBytes_(lossBytes) {}
 
 size_t TraceRing::Take(uint8_t* out, size_t room) {
     const uint32_t head = head_.load(std::memory_order_acquire);
@@ -40,6 +40,19 @@ size_t TraceRing::Take(uint8_t* out, size_t room) {
     }
     tail_.store(tail, std::memory_order_release);
     return moved;
+}
+
+bool TraceRing::TakeLoss(Loss* loss) {
+    Lock();
+    // Only with every published record taken: the loss came after them all.
+    const bool found = loss_.records != 0 && head_.load(std::memory_order_relaxed) ==
+                                                 tail_.load(std::memory_order_relaxed);
+    if (found) {
+        *loss = loss_;
+        loss_ = Loss();
+    }
+    Unlock();
+    return found;
 }
 
 }  // namespace qtrace

@@ -1,7 +1,7 @@
-// The card-traffic trace: a file cut off anywhere is read up to its last
-// whole record, a full ring drops and counts instead of holding the caller
-// up, files rotate at their size limit, and a replay matches calls per
-// thread and names the first one that departs from the recording.
+// The card-traffic trace: a damaged file is read around its damage, a full
+// ring drops and counts instead of holding the caller up and marks the loss
+// where it happened, files rotate at their size limit, and a replay matches
+// calls per thread and names the first one that departs from the recording.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -50,7 +50,7 @@ void RecordRead(TraceRecorder& recorder, uint32_t thread, int32_t channel, int32
                                static_cast<uint32_t>(out.size())});
 }
 
-TEST(Trace, ACutOffFileIsReadUpToItsLastWholeRecord) {
+TEST(Trace, DamageIsSkippedUpToTheNextWholeRecordAndEachStretchIsReported) {
     const std::string path = "cut.qtr";
     {
         TraceRecorder recorder;
@@ -64,42 +64,95 @@ TEST(Trace, ACutOffFileIsReadUpToItsLastWholeRecord) {
     std::string error;
     ASSERT_TRUE(ParseTrace(bytes.data(), bytes.size(), &whole, &error)) << error;
     ASSERT_EQ(12u, whole.records.size());
-    EXPECT_EQ(0u, whole.trailingBytes);
+    EXPECT_TRUE(whole.damaged.empty());
 
-    // Where each record ends.
-    std::vector<size_t> ends;
-    size_t at = kFileHeaderBytes;
-    for (const TraceRecord& record : whole.records) {
-        at += kRecordHeaderBytes + 4 * record.arguments.size() + record.out.size() + kChecksumBytes;
-        ends.push_back(at);
-    }
-    ASSERT_EQ(bytes.size(), ends.back());
+    // Where each record begins, and the end of the last.
+    std::vector<size_t> starts;
+    for (const TraceRecord& record : whole.records) starts.push_back(record.offset);
+    starts.push_back(bytes.size());
+    ASSERT_EQ(kFileHeaderBytes, starts[0]);
     // Every cut in the last three records, and a torn byte in each.
-    for (size_t cut = ends[8]; cut <= bytes.size(); ++cut) {
+    for (size_t cut = starts[9]; cut <= bytes.size(); ++cut) {
         Trace trace;
         ASSERT_TRUE(ParseTrace(bytes.data(), cut, &trace, &error)) << cut;
-        size_t whole_records = 0;
-        while (whole_records < ends.size() && ends[whole_records] <= cut) ++whole_records;
-        EXPECT_EQ(whole_records, trace.records.size()) << "cut at " << cut;
-        EXPECT_EQ(cut - (whole_records == 0 ? kFileHeaderBytes : ends[whole_records - 1]),
-                  trace.trailingBytes);
-        if (cut < bytes.size()) {
-            std::vector<uint8_t> torn(bytes.begin(), bytes.end());
-            torn[cut] ^= 0x5A;
-            ASSERT_TRUE(ParseTrace(torn.data(), torn.size(), &trace, &error));
-            EXPECT_LE(trace.records.size(), whole_records + 1) << "torn at " << cut;
-            EXPECT_GE(trace.records.size(), whole_records) << "torn at " << cut;
-            EXPECT_NE(0u, trace.trailingBytes) << "torn at " << cut;
+        size_t wholeRecords = 0;
+        while (wholeRecords < 12 && starts[wholeRecords + 1] <= cut) ++wholeRecords;
+        EXPECT_EQ(wholeRecords, trace.records.size()) << "cut at " << cut;
+        if (cut == starts[wholeRecords]) {
+            EXPECT_TRUE(trace.damaged.empty()) << "cut at " << cut;
+        } else {
+            ASSERT_EQ(1u, trace.damaged.size()) << "cut at " << cut;
+            EXPECT_EQ(starts[wholeRecords], trace.damaged[0].offset) << "cut at " << cut;
+            EXPECT_EQ(cut - starts[wholeRecords], trace.damaged[0].bytes) << "cut at " << cut;
+            EXPECT_EQ("a record cut off", trace.damaged[0].problem) << "cut at " << cut;
         }
+        if (cut == bytes.size()) break;
+        std::vector<uint8_t> torn(bytes.begin(), bytes.end());
+        torn[cut] ^= 0x5A;
+        ASSERT_TRUE(ParseTrace(torn.data(), torn.size(), &trace, &error));
+        EXPECT_EQ(11u, trace.records.size()) << "torn at " << cut;
+        ASSERT_EQ(1u, trace.damaged.size()) << "torn at " << cut;
+        EXPECT_EQ(starts[wholeRecords], trace.damaged[0].offset) << "torn at " << cut;
+        EXPECT_EQ(starts[wholeRecords + 1] - starts[wholeRecords], trace.damaged[0].bytes);
     }
+    // A write torn by a full disk: 35 bytes of a record, then whole records again.
+    std::vector<uint8_t> tear(bytes.begin(), bytes.begin() + starts[6]);
+    tear.insert(tear.end(), bytes.begin() + starts[6], bytes.begin() + starts[6] + 35);
+    tear.insert(tear.end(), bytes.begin() + starts[6], bytes.end());
+    Trace trace;
+    ASSERT_TRUE(ParseTrace(tear.data(), tear.size(), &trace, &error));
+    EXPECT_EQ(12u, trace.records.size());
+    ASSERT_EQ(1u, trace.damaged.size());
+    EXPECT_EQ(starts[6], trace.damaged[0].offset);
+    EXPECT_EQ(35u, trace.damaged[0].bytes);
     // Not a trace at all.
     const char* const notTraces[] = {"", "QUNTRACE", "NOTATRACE-------------------------------"};
     for (const char* text : notTraces) {
-        Trace trace;
         EXPECT_FALSE(ParseTrace(reinterpret_cast<const uint8_t*>(text), std::string(text).size(),
                                 &trace, &error))
             << text;
     }
+}
+
+// The record of lost calls stands where they were lost, with the first
+// one's time, whether a call follows it or not.
+TEST(Trace, LostCallsAreMarkedWhereTheyWereLost) {
+    const std::string path = "lost.qtr";
+    TraceRecorder recorder;
+    RecorderSettings settings = Settings(path);
+    settings.ringBytes = 4096;
+    std::string error;
+    ASSERT_TRUE(recorder.Start(settings, &error)) << error;
+    for (bool callAfter : {true, false}) {
+        recorder.PauseWriter(true);
+        for (int i = 0; i < 100; ++i) RecordRead(recorder, 1, 0, 30, 1);
+        recorder.PauseWriter(false);
+        recorder.Drain();
+        if (callAfter) RecordRead(recorder, 1, 0, 30, 1);
+    }
+    recorder.Stop();
+    Trace trace;
+    ASSERT_TRUE(ReadTrace(path, &trace, &error)) << error;
+    uint64_t lastTicks = 0, calls = 0, lost = 0, marks = 0;
+    for (const TraceRecord& record : trace.records) {
+        if (record.kind == kCallRecord) {
+            EXPECT_EQ(lastTicks + 10, record.ticks) << "a call " << record.ticks;
+            ++calls;
+        } else if (record.kind == kDroppedRecord) {
+            ASSERT_EQ(2u, record.arguments.size());
+            EXPECT_EQ(kRingFull, record.arguments[1]);
+            EXPECT_EQ(lastTicks + 10, record.ticks) << "the first lost call's time";
+            lost += static_cast<uint64_t>(record.arguments[0]);
+            ++marks;
+        } else {
+            continue;
+        }
+        lastTicks = record.kind == kCallRecord ? record.ticks
+                                               : record.ticks + 10 * (record.arguments[0] - 1);
+    }
+    EXPECT_EQ(2u, marks);
+    EXPECT_EQ(201u, calls + lost);
+    EXPECT_EQ(recorder.dropped(), lost);
 }
 
 TEST(Trace, AFullRingDropsAndCountsWithoutHoldingTheCallerUp) {
@@ -156,7 +209,7 @@ TEST(Trace, FilesRotateAtTheirLimitAndEachIsReadable) {
         Trace trace;
         ASSERT_TRUE(ReadTrace(file, &trace, &error)) << error;
         EXPECT_LE(FileBytes(file).size(), 8192u) << file;
-        EXPECT_EQ(0u, trace.trailingBytes) << file;
+        EXPECT_TRUE(trace.damaged.empty()) << file;
         for (const TraceRecord& record : trace.records) values.push_back(record.out[0]);
     }
     ASSERT_EQ(68u, values.size());
