@@ -155,21 +155,20 @@ bool Connection::Again(int result, int attempt, Clock::time_point start, DeviceS
     }
     if (Garbled(*error)) {
         stats.Answered(micros());
-        if (++garbledInARow_ < 2) {
+        if (++garbledInARow_ < 2)
             modbus_flush(context_);
-        } else {
-            Lose(*error, true);
-        }
+        else
+            Lose(*error, true, false);
         return false;
     }
     // A broken connection is made again at once, and the request repeated
     // once; a silent device waits its reconnect time.
     const bool broken = Broken(*error);
-    Lose(*error, broken && attempt == 0);
+    Lose(*error, broken && attempt == 0, true);
     return broken && attempt == 0;
 }
 
-void Connection::Lose(int error, bool retryNow) {
+void Connection::Lose(int error, bool retryNow, bool away) {
     {
         std::lock_guard<Lock> state(state_);
         // Cleared first: a closing thread never shuts down a number the
@@ -180,7 +179,7 @@ void Connection::Lose(int error, bool retryNow) {
         const Clock::time_point now = Clock::now();
         nextAttempt_ = retryNow ? now : now + std::chrono::milliseconds(endpoint_.reconnectMs);
         lastError_ = error;
-        if (!away_ && !retryNow && !closing_) {
+        if (away && !away_ && !closing_) {
             away_ = true;
             awaySince_ = now;
             changedAt_ = std::time(nullptr);

@@ -139,8 +139,8 @@ private:
     bool Again(int result, int attempt, Clock::time_point start, DeviceStats& stats, int* error,
                int16_t* status);
     // Closes the connection after a failure; retryNow allows a new one at
-    // once, else the device is away.
-    void Lose(int error, bool retryNow);
+    // once. away: the device is away (said once) until a connection is made.
+    void Lose(int error, bool retryNow, bool away);
     void Say(const std::string& text) const;
 
     const Endpoint endpoint_;
