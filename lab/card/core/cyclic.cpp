@@ -3,8 +3,11 @@
 // database; transcycpack delivers that image.
 //
 // * A created function runs at once and then every period (100 ms units;
-//   period 0 every millisecond). createcyc on an existing number redefines it;
-//   type code 0 removes it.
+//   period 0 every millisecond). A function whose cycles the equipment side
+//   reads on its own threads keeps a place of its own in its period after
+//   the first cycle (so its second cycle may come sooner than a period):
+//   functions created together do not all poll at once. createcyc on an
+//   existing number redefines it; type code 0 removes it.
 // * Its database area: BIT kind n bits; BYTE kind the bytes of n elements in
 //   the byte view (two per element for the BY types, the byte and 0); 16BIT
 //   kind n words; 32BIT and FLOAT kinds 2n words, low word first. The image
@@ -26,6 +29,7 @@
 //   20 start address, 24 database address, 28 period, 32 database kind,
 //   36 and 44 the fourth and eleventh createcyc arguments, 40 state (1 running,
 //   0 stopped), 48 cycles run, 52 1 once a cycle has run; the rest 0.
+#include <cmath>
 #include <cstring>
 #include <system_error>
 #include <thread>
@@ -70,6 +74,19 @@ Clock::duration PeriodOf(const CyclicFunction& function) {
     return std::chrono::milliseconds(100) * function.period;
 }
 
+// The first moment after now at the function's own place in its period.
+// The places of a channel's functions are spread evenly over the period
+// (by the golden ratio), so that functions created or started together do
+// not all poll at the same moment, every period, as one burst of requests
+// that the equipment side's threads would wait out together.
+Clock::time_point NextPlace(Clock::time_point now, Clock::duration period, int32_t channel,
+                            int32_t number) {
+    const double share = std::fmod((channel * kCyclicPerChannel + number) * 0.6180339887, 1.0);
+    const auto offset = std::chrono::duration_cast<Clock::duration>(period * share);
+    const auto periods = (now.time_since_epoch() - offset) / period + 1;
+    return Clock::time_point(offset + periods * period);
+}
+
 void Put32(uint8_t* record, int32_t offset, int32_t value) {
     const uint32_t bits = static_cast<uint32_t>(value);
     for (int i = 0; i < 4; ++i) record[offset + i] = static_cast<uint8_t>(bits >> (8 * i));
@@ -112,6 +129,7 @@ void RunCycle(Card& card, std::unique_lock<std::mutex>& lock, int32_t channel, i
         function.read, function.address, function.count};
     // Marked before the equipment side has it: its answer may come first.
     function.posted = function.generation;
+    const Clock::time_point dispatched = Clock::now();
     uint8_t image[kDataAreaBytes];
     lock.unlock();
     Equipment& side = TheEquipment();
@@ -121,7 +139,11 @@ void RunCycle(Card& card, std::unique_lock<std::mutex>& lock, int32_t channel, i
         status = side.Read(channel, request.equipment, *request.routine, request.address,
                            request.count, image);
     lock.lock();
-    if (!posted) StoreCycle(card, request, status, image);
+    CyclicFunction& present = card.cyclic[channel][number];
+    if (!posted)
+        StoreCycle(card, request, status, image);
+    else if (present.generation == request.generation)
+        present.due = NextPlace(dispatched, PeriodOf(present), channel, number);
 }
 
 // Whether the function waits for its next cycle: defined, running, and no
