@@ -253,6 +253,9 @@ int16_t ReadAs(Call& call, Table table, Format format, int32_t address, int32_t 
             return 0;
         }
         case Format::kNone:
+        case Format::kQuickBits:
+        case Format::kCycParam:
+        case Format::kCyclicImage:
             break;
     }
     return kStatusUnsupported;
@@ -304,6 +307,9 @@ int16_t WriteAs(Call& call, Format format, int32_t address, int32_t count, const
                 SplitWords(apc::Get32(in + 4 * k), order, registers + 2 * k);
             return WriteRegisters(call, 2 * address, 2 * count, kMostPairsWritten, registers);
         case Format::kNone:
+        case Format::kQuickBits:
+        case Format::kCycParam:
+        case Format::kCyclicImage:
             break;
     }
     return kStatusUnsupported;

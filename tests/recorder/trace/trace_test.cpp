@@ -46,8 +46,8 @@ void RecordRead(TraceRecorder& recorder, uint32_t thread, int32_t channel, int32
     const int32_t arguments[] = {channel, 1, count, 100};
     const std::vector<uint8_t> out(2 * static_cast<size_t>(count), value);
     const uint64_t now = g_ticks += 10;
-    recorder.Record(CallRecord{11, thread, now, now + 1, 0, arguments, 4, nullptr, 0, out.data(),
-                               static_cast<uint32_t>(out.size())});
+    recorder.Record(CallRecord{qtrace::routine::readword, thread, now, now + 1, 0, arguments, 4,
+                               nullptr, 0, out.data(), static_cast<uint32_t>(out.size())});
 }
 
 TEST(Trace, DamageIsSkippedUpToTheNextWholeRecordAndEachStretchIsReported) {
@@ -261,8 +261,9 @@ TEST(Trace, ReplayMatchesPerThreadAndNamesTheFirstDeparture) {
             const int32_t arguments[] = {call.channel, 1, 1, 100};
             uint8_t data[2] = {0, 0};
             int16_t status = -1;
-            EXPECT_EQ(call.answered, replay.Answer(call.thread, 11, arguments, 4, nullptr, 0, data,
-                                                   &status, nullptr))
+            EXPECT_EQ(call.answered,
+                      replay.Answer(call.thread, qtrace::routine::readword, arguments, 4, nullptr,
+                                    0, data, &status, nullptr))
                 << c.what << " channel " << call.channel;
             if (call.answered) {
                 EXPECT_EQ(0, status) << c.what;
