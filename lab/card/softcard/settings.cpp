@@ -177,7 +177,10 @@ private:
     bool StatusKey(const std::string& key, const std::string& value) {
         StatusSettings& status = settings_->status;
         if (key == "file") {
-            if (value.empty()) return Fail("file: a file name, or off");
+            // No control characters: a zero byte would cut the name short.
+            const bool printable = std::all_of(
+                value.begin(), value.end(), [](unsigned char c) { return c >= ' ' && c != 0x7F; });
+            if (value.empty() || !printable) return Fail("file: a file name, or off");
             status.file = Lower(value) == "off" ? std::string() : value;
         } else if (key == "period") {
             if (!Number(value, 1, 3600, &status.periodSeconds))
