@@ -204,6 +204,9 @@ int main(int argc, char** argv) {
     card.Resolve();
     if (card.complete())
         screen.Line("card library: the simulated card");
+    else if (card.softcardStatusLine != nullptr)
+        screen.Line(
+            "card library: the software card (Modbus TCP devices): plant statements cannot run");
     else
         screen.Line("card library: APPLICOM.dll without the simulated card's controls (missing " +
                     card.MissingNames() + "): plant statements cannot run");
