@@ -51,7 +51,7 @@ check_zip() {  # zip
     # libmodbus beside the software card, which a plant may replace.
     libmodbus=("$softcard/$libmodbus_dll" "$softcard/LIBMODBUS-SOURCE.txt"
       "$softcard/LIBMODBUS-COPYING.LESSER.txt")
-    notes=("$top/$softcard/LIBMODBUS-SOURCE.txt")
+    notes=("$softcard/LIBMODBUS-SOURCE.txt")
   else
     driver=libMORDALIX.so host=qunhost korvex=libKORVEX.so applicom=libAPPLICOM.so
   fi
@@ -81,7 +81,7 @@ $(diff <(echo "$expected") <(echo "$listed") || true)"
   head -n 1 "$top/INSTALL.txt" | grep -q "^MORDALIX.DLL $version: " ||
     fail "$name: INSTALL.txt does not begin with version $version"
   if grep -l '@[A-Z_]*@' "$top"/*.txt "$top/$tools"/*.txt "$top/qunDOZ01.INT.example" \
-    "$top/$softcard/softcard.ini.example" "${notes[@]}"; then
+    "$top/$softcard/softcard.ini.example" "${notes[@]/#/$top/}"; then
     fail "$name: a placeholder is left in the texts above"
   fi
   if [ "$system" = win32 ]; then
@@ -95,12 +95,13 @@ $(diff <(echo "$expected") <(echo "$listed") || true)"
     if grep -qv $'\r$' "$top/INSTALL.txt"; then fail "$name: INSTALL.txt has lines without CR LF"; fi
     # The card imports the libmodbus DLL shipped beside it, and that DLL only
     # Windows's own ones; the note names the source it was built from.
-    i686-w64-mingw32-objdump -p "$top/$softcard/$applicom" | grep -qix "[[:space:]]*DLL Name: $libmodbus_dll" ||
+    imports() { i686-w64-mingw32-objdump -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p'; }
+    imports "$top/$softcard/$applicom" | grep -ix "$libmodbus_dll" >/dev/null ||
       fail "$name: the software card does not import $libmodbus_dll"
-    local imports
-    imports=$(i686-w64-mingw32-objdump -p "$top/$softcard/$libmodbus_dll" |
-      sed -n 's/^[[:space:]]*DLL Name: //p' | grep -viEx '(kernel32|msvcrt|ws2_32|wsock32)\.dll' || true)
-    [ -z "$imports" ] || fail "$name: $libmodbus_dll needs DLLs that Windows does not have: $imports"
+    local others
+    others=$(imports "$top/$softcard/$libmodbus_dll" |
+      grep -viEx '(kernel32|msvcrt|ws2_32|wsock32)\.dll' || true)
+    [ -z "$others" ] || fail "$name: $libmodbus_dll needs DLLs that Windows does not have: $others"
     grep -Eq $'apt-get source libmodbus=[0-9][^ ]*\r$' "$top/$softcard/LIBMODBUS-SOURCE.txt" ||
       fail "$name: LIBMODBUS-SOURCE.txt does not name the source package the DLL was built from"
   fi
