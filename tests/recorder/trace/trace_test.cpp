@@ -7,8 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,38 +15,12 @@
 #include "recorder/trace/trace_reader.h"
 #include "recorder/trace/trace_recorder.h"
 #include "recorder/trace/trace_replay.h"
+#include "tests/recorder/trace/trace_test_support.h"
 
 namespace {
 
 using namespace qtrace;
-
-// A clock that moves only when a call is recorded (from several threads).
-std::atomic<uint64_t> g_ticks{0};
-uint64_t FakeTicks() { return g_ticks.load(); }
-
-std::vector<uint8_t> FileBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(file)),
-                                std::istreambuf_iterator<char>());
-}
-
-RecorderSettings Settings(const std::string& path) {
-    RecorderSettings settings;
-    settings.path = path;
-    settings.ticks = FakeTicks;
-    settings.ticksPerSecond = 1000;
-    return settings;
-}
-
-// readword(channel, 1, count, 100) delivering count words of value v.
-void RecordRead(TraceRecorder& recorder, uint32_t thread, int32_t channel, int32_t count,
-                uint8_t value) {
-    const int32_t arguments[] = {channel, 1, count, 100};
-    const std::vector<uint8_t> out(2 * static_cast<size_t>(count), value);
-    const uint64_t now = g_ticks += 10;
-    recorder.Record(CallRecord{11, thread, now, now + 1, 0, arguments, 4, nullptr, 0, out.data(),
-                               static_cast<uint32_t>(out.size())});
-}
+using namespace trace_test;
 
 TEST(Trace, DamageIsSkippedUpToTheNextWholeRecordAndEachStretchIsReported) {
     const std::string path = "cut.qtr";
@@ -210,7 +182,8 @@ TEST(Trace, FilesRotateAtTheirLimitAndEachIsReadable) {
         ASSERT_TRUE(ReadTrace(file, &trace, &error)) << error;
         EXPECT_LE(FileBytes(file).size(), 8192u) << file;
         EXPECT_TRUE(trace.damaged.empty()) << file;
-        for (const TraceRecord& record : trace.records) values.push_back(record.out[0]);
+        for (const TraceRecord& record : trace.records)
+            if (record.kind == kCallRecord) values.push_back(record.out[0]);
     }
     ASSERT_EQ(68u, values.size());
     for (size_t i = 0; i < values.size(); ++i) EXPECT_EQ(32 + i, values[i]);
