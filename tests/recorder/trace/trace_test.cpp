@@ -190,7 +190,7 @@ TEST(Trace, FilesRotateAtTheirLimitAndEachIsReadable) {
     EXPECT_EQ(nullptr, std::fopen((path + ".3").c_str(), "rb"));
 }
 
-TEST(Trace, ReplayMatchesPerThreadAndNamesTheFirstDeparture) {
+TEST(Trace, ReplayMatchesPerThreadAndNamesTheEarliestDeparture) {
     const std::string path = "replay.qtr";
     {
         TraceRecorder recorder;
@@ -220,10 +220,18 @@ TEST(Trace, ReplayMatchesPerThreadAndNamesTheFirstDeparture) {
          {{9, 5, true, 0x22}, {8, 0, true, 0x11}, {8, 1, true, 0x33}, {8, 2, true, 0x44}},
          false,
          0},
-        {"a changed argument",
-         {{8, 0, true, 0x11}, {8, 1, true, 0x33}, {8, 3, false, 0}, {9, 5, false, 0}},
+        {"a changed argument; the other thread's earlier call is still answered",
+         {{8, 0, true, 0x11}, {8, 1, true, 0x33}, {8, 3, false, 0}, {9, 5, true, 0x22}},
          true,
          4},
+        {"an earlier call departs after a later one",
+         {{8, 0, true, 0x11}, {8, 1, true, 0x33}, {8, 3, false, 0}, {9, 6, false, 0}},
+         true,
+         2},
+        {"an earlier call never made after a later departure",
+         {{8, 0, true, 0x11}, {8, 1, true, 0x33}, {8, 3, false, 0}},
+         true,
+         2},
         {"a call left out", {{8, 0, true, 0x11}, {9, 5, true, 0x22}, {8, 1, true, 0x33}}, true, 4},
     };
     for (const Case& c : cases) {
@@ -245,6 +253,62 @@ TEST(Trace, ReplayMatchesPerThreadAndNamesTheFirstDeparture) {
         const TraceReplay::Outcome outcome = replay.Finish();
         EXPECT_EQ(c.diverged, outcome.diverged) << c.what;
         EXPECT_EQ(c.callNumber, outcome.callNumber) << c.what;
+    }
+}
+
+// A forged or damaged trace whose calls deliver more data than their routine
+// can: a departure, and nothing copied.
+TEST(Trace, ReplayCopiesNoMoreThanTheRoutineCanDeliver) {
+    const std::string path = "forged.qtr";
+    const std::vector<uint8_t> a(1024, 0x41);
+    // createcyc of 2 double words (kind 4) as number 1 on channel 0.
+    const int32_t create[] = {0, 1, 10, 1, 0x1007, 4, 1, 2, 100, 0, -1};
+    struct Forged {
+        uint8_t routine;
+        std::vector<int32_t> arguments;
+        int inputs;
+        uint32_t outBytes;
+        uint32_t most;
+    } const forged[] = {
+        {48, {0, 1}, 2, 1024, 256},         // AppGetCycParam: its 256-byte record
+        {11, {0, 1, 1, 100}, 4, 4, 2},      // readword of one word
+        {33, {1, 10, 0}, 3, 3, 2},          // getpackbit of ten bits
+        {19, {0, 1}, 2, 4, 2},              // readquickbit: one word
+        {47, {0, 1, 2, 0}, 2, 10, 8},       // transcycpack of the function created
+        {47, {0, 9, 2, 0}, 2, 1024, 1024},  // of one not created in the recording: in bounds
+    };
+    for (const Forged& call : forged) {
+        {
+            TraceRecorder recorder;
+            std::string error;
+            ASSERT_TRUE(recorder.Start(Settings(path), &error)) << error;
+            recorder.Record(
+                CallRecord{44, 1, g_ticks, g_ticks, 0, create, 11, nullptr, 0, nullptr, 0});
+            recorder.Record(CallRecord{call.routine, 1, g_ticks, g_ticks, 0, call.arguments.data(),
+                                       static_cast<int>(call.arguments.size()), nullptr, 0,
+                                       a.data(), call.outBytes});
+            recorder.Stop();
+        }
+        TraceReplay replay;
+        std::string error;
+        ASSERT_TRUE(replay.Load(path, &error)) << error;
+        int16_t status = -1, outputs[2] = {0, 0};
+        ASSERT_TRUE(replay.Answer(5, 44, create, 11, nullptr, 0, nullptr, &status, nullptr));
+        std::vector<uint8_t> data(1024, 0);
+        const bool inBounds = call.outBytes <= call.most;
+        EXPECT_EQ(inBounds, replay.Answer(5, call.routine, call.arguments.data(), call.inputs,
+                                          nullptr, 0, data.data(), &status, outputs))
+            << int(call.routine);
+        EXPECT_EQ(inBounds ? a : std::vector<uint8_t>(1024, 0), data) << int(call.routine);
+        const TraceReplay::Outcome outcome = replay.Finish();
+        EXPECT_EQ(!inBounds, outcome.diverged);
+        if (inBounds) continue;
+        EXPECT_EQ(2u, outcome.callNumber);
+        EXPECT_NE(
+            std::string::npos,
+            outcome.recorded.find(" delivering " + std::to_string(call.outBytes) +
+                                  " bytes, more than it can (" + std::to_string(call.most) + ")"))
+            << outcome.recorded;
     }
 }
 
