@@ -43,7 +43,7 @@ echo "== fuzz targets, ${seconds} s each"
 fuzz_dir=$root/build-native-fuzz
 CC=clang CXX=clang++ cmake -S "$root" -B "$fuzz_dir" -DQUN_SANITIZE=address -DQUN_FUZZ=ON \
   -DBUILD_TESTING=OFF >/dev/null
-fuzz_targets=(fuzz_address fuzz_init_file fuzz_exchange fuzz_balance_free)
+fuzz_targets=(fuzz_address fuzz_init_file fuzz_exchange fuzz_balance_free fuzz_trace fuzz_cardtap)
 cmake --build "$fuzz_dir" -j "$jobs" --target "${fuzz_targets[@]}"
 for target in "${fuzz_targets[@]}"; do
   work=$fuzz_dir/run/$target
