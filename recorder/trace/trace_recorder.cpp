@@ -163,18 +163,16 @@ std::string TraceRecorder::At(uint64_t ticks) const {
 
 template <typename Step>
 void TraceRecorder::Guarded(Step step) noexcept {
-    const char* what = "an unknown failure";
     try {
-        step();
-        return;
-    } catch (const std::exception& exception) {
-        what = exception.what();
+        try {
+            step();
+        } catch (const std::exception& exception) {
+            Fail(std::string("the recorder failed: ") + exception.what());
+        } catch (...) {
+            Fail("the recorder failed");
+        }
     } catch (...) {
-    }
-    try {
-        Fail(std::string("the recorder failed: ") + what);
-    } catch (...) {
-        failing_ = true;
+        failing_ = true;  // not even the message could be made
     }
 }
 
