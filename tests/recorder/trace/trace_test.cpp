@@ -7,6 +7,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -310,6 +313,29 @@ TEST(Trace, ReplayCopiesNoMoreThanTheRoutineCanDeliver) {
                                   " bytes, more than it can (" + std::to_string(call.most) + ")"))
             << outcome.recorded;
     }
+}
+
+// The manual publishes the routine identifiers that every trace carries; its
+// table must be the routine table's, so that a reader written from the
+// manual names every routine right.
+TEST(Trace, TheManualsTableOfRoutineIdentifiersIsTheRoutineTable) {
+    std::ifstream manual(std::string(QUN_SOURCE_DIR) + "/docs/recording.md");
+    ASSERT_TRUE(manual.good());
+    std::map<int, std::string> published;
+    for (std::string line; std::getline(manual, line);) {
+        // Rows of "| 0 | `initbus` | 7 | `readqbyte` | ...".
+        std::istringstream cells(line);
+        std::string bar, id, name;
+        while (cells >> bar >> id >> bar >> name) {
+            if (name.size() < 3 || name.front() != '`' || name.back() != '`' ||
+                id.find_first_not_of("0123456789") != std::string::npos)
+                break;
+            published[std::stoi(id)] = name.substr(1, name.size() - 2);
+        }
+    }
+    std::map<int, std::string> table;
+    for (int id = 0; id < kRoutineCount; ++id) table[id] = kCardRoutines[id].name;
+    EXPECT_EQ(table, published);
 }
 
 }  // namespace
