@@ -22,7 +22,7 @@ constexpr uint32_t kPollMs = 500;        // one pass of the supervision loop
 constexpr uint32_t kHandshakeMs = 5000;  // longest wait for the thread to take its handle
 constexpr uint32_t kHandshakePollMs = 1;
 
-// Whether kHandshakeMs have passed since since: a pause may last longer than asked.
+// Whether kHandshakeMs have passed since the given moment: a pause may last longer than asked.
 bool HandshakeOver(std::chrono::steady_clock::time_point since) {
     return std::chrono::steady_clock::now() - since >= std::chrono::milliseconds(kHandshakeMs);
 }

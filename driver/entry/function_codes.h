@@ -1,5 +1,6 @@
-// The function codes a host passes in QunRequest::functionCode, for programs
-// that play the host (the host program, the soak).
+// The function codes a host passes in QunRequest::functionCode: for the
+// data-exchange paths that serve several of them, and for programs that play
+// the host (the host program, the soak).
 #pragma once
 
 #include <cstdint>
@@ -14,5 +15,7 @@ constexpr uint32_t kBlockRead = 6;
 constexpr uint32_t kSingleWrite = 7;
 constexpr uint32_t kBlockWrite = 10;
 constexpr uint32_t kEndQun = 11;
+constexpr uint32_t kGetQunInfo = 14;
+constexpr uint32_t kBrowseAddress = 16;
 
 }  // namespace function_code

@@ -29,7 +29,7 @@ int32_t BlockRead(QunRequest* request) {
         return 2;
     }
     if (transfer->address.bitOrCyclicNumber != kNoBitOrCyclic) return CyclFuncRead(request);
-    return ReadAttempts(request, kBlockReadCode);
+    return ReadAttempts(request, function_code::kBlockRead);
 }
 
 int32_t CyclFuncRead(QunRequest* request) {
@@ -90,7 +90,7 @@ int32_t CyclFuncRead(QunRequest* request) {
                 err(kLogTrace,
                     "RIREVI: CyclFuncRead() func. %u not active anymore => calling wait-mode read",
                     functionNumber);
-                return DoRead(request, kBlockReadCode);
+                return DoRead(request, function_code::kBlockRead);
             default:
                 err(kLogTrace, "RIREVI: CyclFuncRead() transycpack(func.%u) stat. %d",
                     functionNumber, status);

@@ -43,7 +43,7 @@ inline uint16_t SignExtended(uint8_t byte) {
 
 }  // namespace
 
-int32_t DoRead(QunRequest* request, int32_t functionCode, bool* delivered) {
+int32_t DoRead(QunRequest* request, uint32_t functionCode, bool* delivered) {
     if (delivered != nullptr) *delivered = false;
     DriverState& state = *request->state;
     GateTransfer& transfer = *ParametersOf<GateTransfer>(request);
@@ -52,7 +52,8 @@ int32_t DoRead(QunRequest* request, int32_t functionCode, bool* delivered) {
         return 1;
     }
     const MemoryType& type = MemoryTypeAt(transfer.address.memoryType);
-    if (CheckTransfer(state, transfer, type, functionCode == kSingleReadCode, "DoRead") != 0)
+    if (CheckTransfer(state, transfer, type, functionCode == function_code::kSingleRead,
+                      "DoRead") != 0)
         return 2;
 
     CardCall call = CardCallOf(state, transfer);
@@ -85,12 +86,12 @@ int32_t DoRead(QunRequest* request, int32_t functionCode, bool* delivered) {
     }
 }
 
-void StoreData(GateTransfer* transfer, const uint8_t* data, int32_t functionCode) {
+void StoreData(GateTransfer* transfer, const uint8_t* data, uint32_t functionCode) {
     const GateAddress& address = transfer->address;
     const MemoryType& type = MemoryTypeAt(address.memoryType);
     const ValueKind kind = ValueKindOf(type);
 
-    if (functionCode == kBlockReadCode) {
+    if (functionCode == function_code::kBlockRead) {
         uint8_t* value = static_cast<uint8_t*>(transfer->value);
         if (kind == ValueKind::QuickBit) {
             // The quick bits from the gate's number on, unmasked, in one byte.
@@ -138,7 +139,7 @@ void StoreData(GateTransfer* transfer, const uint8_t* data, int32_t functionCode
     SetValue16(*transfer, value16);
 }
 
-int32_t ReadAttempts(QunRequest* request, int32_t functionCode, bool* delivered) {
+int32_t ReadAttempts(QunRequest* request, uint32_t functionCode, bool* delivered) {
     const uint32_t attempts = ReadAttemptCount(*request->state);
     int32_t result = 0;
     for (uint32_t attempt = 0; attempt < attempts;) {
@@ -160,7 +161,7 @@ int32_t SingleRead(QunRequest* request, bool* delivered) {
         return 2;
     }
     err(kLogTrace, "RIREVI: SingleRead() entered. Tag '%s'", TagName(*transfer));
-    const int32_t result = ReadAttempts(request, kSingleReadCode, delivered);
+    const int32_t result = ReadAttempts(request, function_code::kSingleRead, delivered);
     if (result == 0) err(kLogTrace, "RIREVI: SingleRead() OK");
     err(kLogTrace, "RIREVI: SingleRead() exited. Tag '%s' rc = %d", TagName(*transfer), result);
     return result;

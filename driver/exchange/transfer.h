@@ -1,4 +1,4 @@
-// What the read and write paths share: the host's function codes, the checks
+// What the read and write paths share: the checks
 // of a host's transfer before any card call, the arguments of a card routine
 // derived from the transfer, and how a memory type's values travel.
 #pragma once
@@ -8,14 +8,9 @@
 #include "driver/address/gate_address.h"
 #include "driver/address/memory_types.h"
 #include "driver/entry/driver_state.h"
+#include "driver/entry/function_codes.h"
 #include "driver/exchange/gate_transfer.h"
 #include "driver/platform/os.h"
-
-// The host functions the data-exchange paths serve.
-constexpr int32_t kSingleReadCode = 5;
-constexpr int32_t kBlockReadCode = 6;
-constexpr int32_t kSingleWriteCode = 7;
-constexpr int32_t kBlockWriteCode = 10;
 
 // How a value of a memory type travels between the card's data and the
 // host's value buffer. Derived from the type's row, which holds the facts.

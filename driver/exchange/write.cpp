@@ -84,14 +84,14 @@ bool Covers(const CycleParams& params, uint8_t equipment, int32_t cardAddress,
 
 }  // namespace
 
-int32_t PutData(QunRequest* request, int32_t functionCode) {
+int32_t PutData(QunRequest* request, uint32_t functionCode) {
     DriverState& state = *request->state;
     GateTransfer& transfer = *ParametersOf<GateTransfer>(request);
     if (const int32_t refused = RefuseUnwritable(transfer)) return refused;
     const MemoryType& type = MemoryTypeAt(transfer.address.memoryType);
     uint8_t* card = state.cardBuffer;
 
-    if (functionCode == kBlockWriteCode) {
+    if (functionCode == function_code::kBlockWrite) {
         std::memcpy(card, transfer.value, BlockBytes(type.elementBits, transfer.count));
         return 0;
     }
@@ -243,12 +243,13 @@ int32_t RestartCyclicFunctionsDuringWrite(QunRequest* request) {
     return 1;
 }
 
-int32_t DoWrite(QunRequest* request, int32_t functionCode) {
+int32_t DoWrite(QunRequest* request, uint32_t functionCode) {
     DriverState& state = *request->state;
     GateTransfer& transfer = *ParametersOf<GateTransfer>(request);
     if (const int32_t refused = RefuseUnwritable(transfer)) return refused;
     const MemoryType& type = MemoryTypeAt(transfer.address.memoryType);
-    if (CheckTransfer(state, transfer, type, functionCode == kSingleWriteCode, "DoWrite") != 0)
+    if (CheckTransfer(state, transfer, type, functionCode == function_code::kSingleWrite,
+                      "DoWrite") != 0)
         return 2;
 
     CardCall call = CardCallOf(state, transfer);
@@ -301,7 +302,7 @@ int32_t SingleWrite(QunRequest* request) {
         return 2;
     }
     err(kLogTrace, "SingleWrite() entered. Writing to tag '%s'", TagName(*transfer));
-    const int32_t result = DoWrite(request, kSingleWriteCode);
+    const int32_t result = DoWrite(request, function_code::kSingleWrite);
     err(kLogTrace, "SingleWrite() Writing to tag '%s' completed. rc = %d", TagName(*transfer),
         result);
     return result;
@@ -315,7 +316,7 @@ int32_t BlockWrite(QunRequest* request) {
     }
     err(kLogTrace, "RIREVI: BlockWrite(). Calling DoBlockWrite() Tag '%s' Block size %d",
         TagName(*transfer), transfer->count);
-    const int32_t result = DoWrite(request, kBlockWriteCode);
+    const int32_t result = DoWrite(request, function_code::kBlockWrite);
     err(kLogTrace, "RIREVI: BlockWrite(). DoBlockWrite() Tag '%s' Block size %d completed rc = %d",
         TagName(*transfer), transfer->count, result);
     return result;

@@ -7,13 +7,13 @@
 #include "driver/entry/request.h"
 
 // One write of the request's gate; functionCode 7 (single) or 10 (block).
-int32_t DoWrite(QunRequest* request, int32_t functionCode);
+int32_t DoWrite(QunRequest* request, uint32_t functionCode);
 
 // Fills cardBuffer from the host's value; 0, or the refusal's result. For a
 // special digital gate the element is read first: a failed read gives its
 // result, a busy one 2; nothing is then to be written. The transfer's station
 // slot and count must have been checked (DoWrite does).
-int32_t PutData(QunRequest* request, int32_t functionCode);
+int32_t PutData(QunRequest* request, uint32_t functionCode);
 
 // Stops the cyclic functions covering the gate; 1 when at least one was stopped.
 // For the last of them, mirrorAddress receives where the gate's first element

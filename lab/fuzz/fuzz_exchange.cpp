@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "driver/entry/driver_functions.h"
+#include "driver/entry/function_codes.h"
 #include "driver/exchange/gate_transfer.h"
 #include "lab/fuzz/fuzz_support.h"
 
@@ -12,7 +13,8 @@ namespace {
 // Statuses the card may answer; 5 is left out only because its pauses would
 // slow the fuzzer down without reaching other code.
 constexpr int16_t kStatuses[] = {0, 0, 0, 2, 3, 4, 35, 45, 46, 70, -6, 1, -3, 47};
-constexpr uint32_t kFunctionCodes[] = {5, 6, 7, 10};
+constexpr uint32_t kFunctionCodes[] = {function_code::kSingleRead, function_code::kBlockRead,
+                                       function_code::kSingleWrite, function_code::kBlockWrite};
 
 }  // namespace
 

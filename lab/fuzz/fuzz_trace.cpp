@@ -62,10 +62,7 @@ void CheckCovered(const Trace& trace, size_t size) {
 // The data area the driver hands over for a call: its 256-byte record to
 // AppGetCycParam, else its 1024-byte card buffer; the bytes a call may fill
 // at most, where that follows from the call alone.
-size_t AreaBytes(int routine) {
-    static const int appGetCycParam = RoutineByName("AppGetCycParam");
-    return routine == appGetCycParam ? 256 : 1024;
-}
+size_t AreaBytes(int id) { return id == routine::AppGetCycParam ? 256 : 1024; }
 size_t MostFilled(const TraceRecord& record) {
     const CardRoutine& routine = kCardRoutines[record.routine];
     const std::vector<int32_t>& a = record.arguments;
@@ -83,7 +80,7 @@ void Replay(const Trace& trace) {
     for (const TraceRecord& record : trace.records) {
         if (record.kind != kCallRecord || record.routine >= kRoutineCount) continue;
         std::vector<uint8_t> area(AreaBytes(record.routine), 0xA5);
-        const int inputs = record.routine == kTranscycpack && record.arguments.size() > 2
+        const int inputs = record.routine == routine::transcycpack && record.arguments.size() > 2
                                ? 2
                                : static_cast<int>(record.arguments.size());
         int16_t status = 0, outputs[2] = {0, 0};

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "driver/browse/browse_address.h"
+#include "driver/entry/function_codes.h"
 
 const char* BrowseUnavailableReason() { return nullptr; }
 
@@ -19,7 +20,7 @@ int BrowseCommand(int32_t(QUN_CDECL* qunMain)(QunRequest*)) {
     char address[32] = "";
     BrowseBlock block{address, 0};  // no window of ours to own the dialog
     QunRequest request{};
-    request.functionCode = 16;
+    request.functionCode = function_code::kBrowseAddress;
     request.instance = 1;
     request.parameters = &block;
     const int32_t result = qunMain(&request);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "driver/entry/function_codes.h"
 #include "lab/qunhost/platform/system.h"
 
 namespace qunhost {
@@ -34,7 +35,7 @@ bool Driver::Load(const std::string& path, std::string* error) {
 
 int32_t Driver::GetInfo(QunInfo* info) {
     QunRequest request{};
-    request.functionCode = 14;
+    request.functionCode = function_code::kGetQunInfo;
     request.instance = instance_;
     request.parameters = info;
     return entry_(&request);

@@ -203,7 +203,7 @@ bool Runner::CheckCardFunctions() {
                 missing = card_.poke ? nullptr : "ApcPoke";
                 break;
             case StepKind::DbSet:
-                missing = step.area == kAreaBit
+                missing = step.area == APC_AREA_BIT
                               ? (card_.pokeDatabaseBits ? nullptr : "ApcPokeDatabaseBits")
                               : (card_.pokeDatabaseWords ? nullptr : "ApcPokeDatabaseWords");
                 break;
@@ -265,16 +265,16 @@ bool Runner::PlantStep(const Step& step) {
         case StepKind::Set: {
             std::vector<uint8_t> data;
             for (double v : step.numbers) {
-                if (step.area == kAreaFloat) {
+                if (step.area == APC_AREA_FLOAT) {
                     const float f = static_cast<float>(v);
                     uint8_t b[4];
                     std::memcpy(b, &f, 4);
                     data.insert(data.end(), b, b + 4);
-                } else if (step.area == kAreaDword) {
+                } else if (step.area == APC_AREA_DWORD) {
                     const uint32_t u = static_cast<uint32_t>(static_cast<int64_t>(v));
                     for (int i = 0; i < 4; ++i) data.push_back(static_cast<uint8_t>(u >> (8 * i)));
-                } else if (step.area == kAreaBit || step.area == kAreaInputBit ||
-                           step.area == kAreaOutputBit || step.area == kAreaQuickBit) {
+                } else if (step.area == APC_AREA_BIT || step.area == APC_AREA_INPUT_BIT ||
+                           step.area == APC_AREA_OUTPUT_BIT || step.area == APC_AREA_QUICK_BIT) {
                     data.push_back(v != 0 ? 1 : 0);
                 } else {
                     const uint16_t u = static_cast<uint16_t>(static_cast<int32_t>(v));
@@ -292,7 +292,7 @@ bool Runner::PlantStep(const Step& step) {
         case StepKind::DbSet: {
             std::vector<uint8_t> data;
             for (double v : step.numbers) {
-                if (step.area == kAreaBit) {
+                if (step.area == APC_AREA_BIT) {
                     data.push_back(v != 0 ? 1 : 0);
                 } else {
                     const uint16_t u = static_cast<uint16_t>(static_cast<int32_t>(v));
@@ -302,7 +302,7 @@ bool Runner::PlantStep(const Step& step) {
             }
             const int32_t n = static_cast<int32_t>(step.numbers.size());
             const int32_t rc =
-                step.area == kAreaBit
+                step.area == APC_AREA_BIT
                     ? card_.pokeDatabaseBits(step.channel, step.address, data.data(), n)
                     : card_.pokeDatabaseWords(step.channel, step.address, data.data(), n);
             if (rc < 0)

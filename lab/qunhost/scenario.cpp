@@ -8,38 +8,24 @@
 #include <cstdlib>
 
 #include "lab/qunhost/values.h"
+#include "recorder/trace/card_routines.h"
 
 namespace qunhost {
 
 namespace {
 
-const char* const kGateTypeNames[kGateTypeCount] = {"u16", "s8",  "s16",    "float",
-                                                    "u32", "s32", "digital"};
-
-const char* const kAreaNames[kPlantAreaCount] = {"bit",   "ibit",    "qbit",    "word",
-                                                 "iword", "qword",   "dword",   "float",
-                                                 "timer", "counter", "quickbit"};
+// The scenario's words for the areas of ApcArea and the waves of ApcWave,
+// in their order.
+const char* const kAreaNames[] = {"bit",   "ibit",  "qbit",  "word",    "iword",   "qword",
+                                  "dword", "float", "timer", "counter", "quickbit"};
+static_assert(sizeof kAreaNames / sizeof kAreaNames[0] == APC_AREA_COUNT, "a word for each area");
 
 const char* const kWaveNames[] = {"counter", "ramp", "square", "sine", "random"};
+constexpr int32_t kWaveCount = sizeof kWaveNames / sizeof kWaveNames[0];
+static_assert(kWaveCount == APC_WAVE_RANDOM + 1, "a word for each wave");
 
-// The card library's routines, by the names a "fail" or "delay" line uses.
-const char* const kRoutineNames[] = {
-    "initbus",        "exitbus",       "readpackbit",  "readpackibit",  "readpackqbit",
-    "readbyte",       "readibyte",     "readqbyte",    "readpackbyte",  "readpackibyte",
-    "readpackqbyte",  "readword",      "readiword",    "readqword",     "readwordbcd",
-    "readdword",      "readfword",     "readtimer",    "readcounter",   "readquickbit",
-    "writepackbit",   "writepackqbit", "writebyte",    "writeqbyte",    "writepackbyte",
-    "writepackqbyte", "writeword",     "writeqword",   "writewordbcd",  "writedword",
-    "writefword",     "writetimer",    "writecounter", "getpackbit",    "getpackbyte",
-    "getword",        "getdword",      "getfword",     "setpackbit",    "setbit",
-    "setpackbyte",    "setword",       "setdword",     "setfword",      "createcyc",
-    "startcyc",       "stopcyc",       "transcycpack", "AppGetCycParam"};
-
-bool IsRoutineName(const std::string& word) {
-    for (const char* name : kRoutineNames)
-        if (word == name) return true;
-    return false;
-}
+// A card routine's name, as a "fail" or "delay" line names it.
+bool IsRoutineName(const std::string& word) { return qtrace::RoutineByName(word.c_str()) >= 0; }
 
 std::string Quote(const std::string& word) { return "'" + word + "'"; }
 
@@ -93,8 +79,7 @@ private:
     bool Area(size_t index, int32_t* area) {
         if (ParsePlantArea(words_[index], area)) return true;
         std::string list;
-        for (int i = 0; i < kPlantAreaCount; ++i)
-            list += std::string(i ? ", " : "") + kAreaNames[i];
+        for (int i = 0; i < APC_AREA_COUNT; ++i) list += std::string(i ? ", " : "") + kAreaNames[i];
         return Fail("unknown memory area " + Quote(words_[index]) + " (" + list + ")");
     }
     bool Statuses(size_t from, std::vector<int32_t>* statuses) {
@@ -279,9 +264,9 @@ bool LineParser::PlantStatement(const std::string& keyword, Step* step) {
         if (!AtLeast(4, "dbset CARD bits|words ADDRESS VALUE...")) return false;
         if (!Int32(1, 1, 8, "card", &step->channel)) return false;
         if (words_[2] == "bits") {
-            step->area = kAreaBit;
+            step->area = APC_AREA_BIT;
         } else if (words_[2] == "words") {
-            step->area = kAreaWord;
+            step->area = APC_AREA_WORD;
         } else {
             return Fail("database area " + Quote(words_[2]) + " is neither bits nor words");
         }
@@ -434,13 +419,9 @@ bool LineParser::TimelineStatement(const std::string& keyword, Step* step) {
 
 }  // namespace
 
-const char* GateTypeName(int32_t code) {
-    return code >= 0 && code < kGateTypeCount ? kGateTypeNames[code] : "?";
-}
-
 bool ParseGateTypeWord(const std::string& word, int32_t* code) {
     for (int32_t i = 0; i < kGateTypeCount; ++i) {
-        if (word == kGateTypeNames[i] || word == std::to_string(i)) {
+        if (word == GateTypeName(i) || word == std::to_string(i)) {
             *code = i;
             return true;
         }
@@ -449,11 +430,11 @@ bool ParseGateTypeWord(const std::string& word, int32_t* code) {
 }
 
 const char* PlantAreaName(int32_t area) {
-    return area >= 0 && area < kPlantAreaCount ? kAreaNames[area] : "?";
+    return area >= 0 && area < APC_AREA_COUNT ? kAreaNames[area] : "?";
 }
 
 bool ParsePlantArea(const std::string& word, int32_t* area) {
-    for (int32_t i = 0; i < kPlantAreaCount; ++i) {
+    for (int32_t i = 0; i < APC_AREA_COUNT; ++i) {
         if (word == kAreaNames[i]) {
             *area = i;
             return true;
@@ -463,11 +444,11 @@ bool ParsePlantArea(const std::string& word, int32_t* area) {
 }
 
 const char* PlantWaveName(int32_t wave) {
-    return wave >= 0 && wave <= kWaveRandom ? kWaveNames[wave] : "?";
+    return wave >= 0 && wave < kWaveCount ? kWaveNames[wave] : "?";
 }
 
 bool ParsePlantWave(const std::string& word, int32_t* wave) {
-    for (int32_t i = 0; i <= kWaveRandom; ++i) {
+    for (int32_t i = 0; i < kWaveCount; ++i) {
         if (word == kWaveNames[i]) {
             *wave = i;
             return true;
@@ -635,70 +616,21 @@ std::string FormatDuration(int64_t ms) {
     return std::to_string(ms) + "ms";
 }
 
-bool ParseInteger(const std::string& text, int64_t* value) {
-    if (text.empty()) return false;
-    size_t i = 0;
-    bool negative = false;
-    if (text[i] == '-' || text[i] == '+') {
-        negative = text[i] == '-';
-        ++i;
-    }
-    int base = 10;
-    if (text.size() > i + 2 && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-        base = 16;
-        i += 2;
-    }
-    if (i >= text.size()) return false;
-    uint64_t magnitude = 0;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        int digit = -1;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        if (digit < 0) return false;
-        magnitude = magnitude * base + digit;
-        if (magnitude > (1ull << 40)) return false;  // far beyond any 32-bit value
-    }
-    *value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
-    return true;
-}
-
-bool ParseNumber(const std::string& text, double* value) {
-    if (text.empty()) return false;
-    int64_t whole = 0;
-    if (ParseInteger(text, &whole)) {
-        *value = static_cast<double>(whole);
-        return true;
-    }
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(v)) return false;
-    // strtod also reads "inf", "nan" and hexadecimal floats: numbers are plain here.
-    for (char c : text)
-        if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+' ||
-              c == 'e' || c == 'E'))
-            return false;
-    *value = v;
-    return true;
-}
-
 bool CheckAreaValue(int32_t area, double value, std::string* message) {
     char text[64];
     std::snprintf(text, sizeof text, "%.9g", value);
     const std::string written = text;
     switch (area) {
-        case kAreaBit:
-        case kAreaInputBit:
-        case kAreaOutputBit:
-        case kAreaQuickBit:
+        case APC_AREA_BIT:
+        case APC_AREA_INPUT_BIT:
+        case APC_AREA_OUTPUT_BIT:
+        case APC_AREA_QUICK_BIT:
             if (value == 0 || value == 1) return true;
             *message = "value " + written + " for a bit area: write 0 or 1";
             return false;
-        case kAreaFloat:
+        case APC_AREA_FLOAT:
             return true;
-        case kAreaDword:
+        case APC_AREA_DWORD:
             if (value == std::floor(value) && value >= -2147483648.0 && value <= 4294967295.0)
                 return true;
             *message =

@@ -10,22 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "lab/card/simulated/applicom_control.h"
+#include "lab/qunhost/values.h"
+
 namespace qunhost {
 
-// The host's gate type codes as the driver's parsers and transfers see them.
-enum GateTypeCode : int32_t {
-    kTypeU16 = 0,      // 8- and 16-bit values, unsigned
-    kTypeS8 = 1,       // byte-sized values are signed
-    kTypeS16 = 2,      // 16-bit values, signed
-    kTypeFloat = 3,    // IEEE 754 single
-    kTypeU32 = 4,      // 32-bit values, unsigned
-    kTypeS32 = 5,      // 32-bit values, signed
-    kTypeDigital = 6,  // 0 or 1
-};
-constexpr int32_t kGateTypeCount = 7;
-
-// "u16", "s8", ... for a code 0 to 6; "?" otherwise.
-const char* GateTypeName(int32_t code);
 // A type word of a scenario: a name or a code 0 to 6. False when unknown.
 bool ParseGateTypeWord(const std::string& word, int32_t* code);
 
@@ -38,27 +27,10 @@ struct GateSpec {
     int line = 0;
 };
 
-// Areas of an equipment's memory on the simulated card; the values are the
-// card stand-in's area numbers.
-enum PlantArea : int32_t {
-    kAreaBit = 0,
-    kAreaInputBit,
-    kAreaOutputBit,
-    kAreaWord,
-    kAreaInputWord,
-    kAreaOutputWord,
-    kAreaDword,
-    kAreaFloat,
-    kAreaTimer,
-    kAreaCounter,
-    kAreaQuickBit,
-    kPlantAreaCount
-};
+// The areas of an equipment (ApcArea) and the waves of a plant signal
+// (ApcWave) by the words a scenario uses: "word", "ramp". False when unknown.
 const char* PlantAreaName(int32_t area);
 bool ParsePlantArea(const std::string& word, int32_t* area);
-
-// Waves of a plant signal, the card stand-in's numbers.
-enum PlantWave : int32_t { kWaveCounter = 0, kWaveRamp, kWaveSquare, kWaveSine, kWaveRandom };
 const char* PlantWaveName(int32_t wave);
 bool ParsePlantWave(const std::string& word, int32_t* wave);
 
@@ -141,10 +113,6 @@ std::string FormatParseError(const std::string& path, const ParseError& error);
 // text is not a non-negative number followed by a unit.
 bool ParseDuration(const std::string& text, int64_t* ms);
 std::string FormatDuration(int64_t ms);
-
-// Integers as written in scenarios: decimal with an optional sign, or 0x hex.
-bool ParseInteger(const std::string& text, int64_t* value);
-bool ParseNumber(const std::string& text, double* value);
 
 // Whether a number fits an element of a plant area (bits 0 or 1, words
 // -32768 to 65535, double words -2^31 to 2^32 - 1, floats any). False with

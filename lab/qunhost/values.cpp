@@ -1,15 +1,19 @@
 #include "lab/qunhost/values.h"
 
+#include <cctype>
+#include <cerrno>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-
-#include "lab/qunhost/scenario.h"
 
 namespace qunhost {
 
 namespace {
+
+const char* const kGateTypeNames[kGateTypeCount] = {"u16", "s8",  "s16",    "float",
+                                                    "u32", "s32", "digital"};
 
 uint16_t Load16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t Load32(const uint8_t* p) {
@@ -76,6 +80,59 @@ bool ReadFloat(const std::string& text, uint32_t* bits, std::string* error) {
 }
 
 }  // namespace
+
+const char* GateTypeName(int32_t code) {
+    return code >= 0 && code < kGateTypeCount ? kGateTypeNames[code] : "?";
+}
+
+bool ParseInteger(const std::string& text, int64_t* value) {
+    if (text.empty()) return false;
+    size_t i = 0;
+    bool negative = false;
+    if (text[i] == '-' || text[i] == '+') {
+        negative = text[i] == '-';
+        ++i;
+    }
+    int base = 10;
+    if (text.size() > i + 2 && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= text.size()) return false;
+    uint64_t magnitude = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        int digit = -1;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        if (digit < 0) return false;
+        magnitude = magnitude * base + digit;
+        if (magnitude > (1ull << 40)) return false;  // far beyond any 32-bit value
+    }
+    *value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+    return true;
+}
+
+bool ParseNumber(const std::string& text, double* value) {
+    if (text.empty()) return false;
+    int64_t whole = 0;
+    if (ParseInteger(text, &whole)) {
+        *value = static_cast<double>(whole);
+        return true;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(v)) return false;
+    // strtod also reads "inf", "nan" and hexadecimal floats: numbers are plain here.
+    for (char c : text)
+        if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+' ||
+              c == 'e' || c == 'E'))
+            return false;
+    *value = v;
+    return true;
+}
 
 size_t BlockValueBytes(int32_t elementBits, int32_t count) {
     if (elementBits <= 0 || count <= 0) return 0;

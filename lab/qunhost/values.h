@@ -13,6 +13,26 @@
 
 namespace qunhost {
 
+// The host's gate type codes as the driver's parsers and transfers see them.
+enum GateTypeCode : int32_t {
+    kTypeU16 = 0,      // 8- and 16-bit values, unsigned
+    kTypeS8 = 1,       // byte-sized values are signed
+    kTypeS16 = 2,      // 16-bit values, signed
+    kTypeFloat = 3,    // IEEE 754 single
+    kTypeU32 = 4,      // 32-bit values, unsigned
+    kTypeS32 = 5,      // 32-bit values, signed
+    kTypeDigital = 6,  // 0 or 1
+};
+constexpr int32_t kGateTypeCount = 7;
+
+// "u16", "s8", ... for a code 0 to 6; "?" otherwise.
+const char* GateTypeName(int32_t code);
+
+// Integers as a person writes them: decimal with an optional sign, or 0x hex.
+bool ParseInteger(const std::string& text, int64_t* value);
+// Numbers: integers as above, or plain decimals with an optional exponent.
+bool ParseNumber(const std::string& text, double* value);
+
 constexpr size_t kSingleValueBytes = 4;
 
 // Bytes of a block's elements: ceil(elementBits x count / 8).

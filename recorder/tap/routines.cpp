@@ -87,7 +87,7 @@ void ForwardBus(int id, int16_t* status) {
         real(status);
         call.Finish(*status, nullptr, 0);
     }
-    if (id == qtrace::kExitbus) call.tap.Flush();
+    if (id == qtrace::routine::exitbus) call.tap.Flush();
 }
 
 // A network or database routine: count elements in the data area, in the
@@ -142,79 +142,91 @@ void ForwardPairWithData(int id, int16_t* first, int16_t* second, void* data, in
 
 }  // namespace
 
-#define TAP_BUS(name, id) \
-    QUN_EXPORT void QUN_CDECL name(int16_t* status) { ForwardBus(id, status); }
-#define TAP_NETWORK(name, id)                                                            \
-    QUN_EXPORT void QUN_CDECL name(int16_t* channel, int16_t* equipment, int16_t* count, \
-                                   int32_t* address, void* data, int16_t* status) {      \
-        ForwardNetwork(id, channel, equipment, count, address, data, status);            \
+// Each export takes its identifier from the routine table by its name, and
+// the table must give the routine the form the export was written for.
+#define TAP_FORM(name, arguments, flow)                                                         \
+    static_assert(                                                                              \
+        qtrace::Takes(qtrace::routine::name, qtrace::Arguments::arguments, qtrace::Flow::flow), \
+        #name " has another form in the routine table")
+#define TAP_BUS(name)             \
+    TAP_FORM(name, kNone, kNone); \
+    QUN_EXPORT void QUN_CDECL name(int16_t* status) { ForwardBus(qtrace::routine::name, status); }
+#define TAP_NETWORK(name, flow)                                                                  \
+    TAP_FORM(name, kNetwork, flow);                                                              \
+    QUN_EXPORT void QUN_CDECL name(int16_t* channel, int16_t* equipment, int16_t* count,         \
+                                   int32_t* address, void* data, int16_t* status) {              \
+        ForwardNetwork(qtrace::routine::name, channel, equipment, count, address, data, status); \
     }
-#define TAP_DATABASE(name, id)                                                                     \
+#define TAP_DATABASE(name, flow)                                                                   \
+    TAP_FORM(name, kDatabase, flow);                                                               \
     QUN_EXPORT void QUN_CDECL name(int16_t* channel, int16_t* count, int32_t* address, void* data, \
                                    int16_t* status) {                                              \
-        ForwardDatabase(id, channel, count, address, data, status);                                \
+        ForwardDatabase(qtrace::routine::name, channel, count, address, data, status);             \
     }
-#define TAP_CYCLIC(name, id)                                                             \
+#define TAP_CYCLIC(name)                                                                 \
+    TAP_FORM(name, kCyclic, kNone);                                                      \
     QUN_EXPORT void QUN_CDECL name(int16_t* channel, int16_t* number, int16_t* status) { \
-        ForwardCyclic(id, channel, number, status);                                      \
+        ForwardCyclic(qtrace::routine::name, channel, number, status);                   \
     }
 
-TAP_BUS(initbus, 0)
-TAP_BUS(exitbus, 1)
-TAP_NETWORK(readpackbit, 2)
-TAP_NETWORK(readpackibit, 3)
-TAP_NETWORK(readpackqbit, 4)
-TAP_NETWORK(readbyte, 5)
-TAP_NETWORK(readibyte, 6)
-TAP_NETWORK(readqbyte, 7)
-TAP_NETWORK(readpackbyte, 8)
-TAP_NETWORK(readpackibyte, 9)
-TAP_NETWORK(readpackqbyte, 10)
-TAP_NETWORK(readword, 11)
-TAP_NETWORK(readiword, 12)
-TAP_NETWORK(readqword, 13)
-TAP_NETWORK(readwordbcd, 14)
-TAP_NETWORK(readdword, 15)
-TAP_NETWORK(readfword, 16)
-TAP_NETWORK(readtimer, 17)
-TAP_NETWORK(readcounter, 18)
-TAP_NETWORK(writepackbit, 20)
-TAP_NETWORK(writepackqbit, 21)
-TAP_NETWORK(writebyte, 22)
-TAP_NETWORK(writeqbyte, 23)
-TAP_NETWORK(writepackbyte, 24)
-TAP_NETWORK(writepackqbyte, 25)
-TAP_NETWORK(writeword, 26)
-TAP_NETWORK(writeqword, 27)
-TAP_NETWORK(writewordbcd, 28)
-TAP_NETWORK(writedword, 29)
-TAP_NETWORK(writefword, 30)
-TAP_NETWORK(writetimer, 31)
-TAP_NETWORK(writecounter, 32)
-TAP_DATABASE(getpackbit, 33)
-TAP_DATABASE(getpackbyte, 34)
-TAP_DATABASE(getword, 35)
-TAP_DATABASE(getdword, 36)
-TAP_DATABASE(getfword, 37)
-TAP_DATABASE(setpackbit, 38)
-TAP_DATABASE(setbit, 39)
-TAP_DATABASE(setpackbyte, 40)
-TAP_DATABASE(setword, 41)
-TAP_DATABASE(setdword, 42)
-TAP_DATABASE(setfword, 43)
-TAP_CYCLIC(startcyc, 45)
-TAP_CYCLIC(stopcyc, 46)
+TAP_BUS(initbus)
+TAP_BUS(exitbus)
+TAP_NETWORK(readpackbit, kOut)
+TAP_NETWORK(readpackibit, kOut)
+TAP_NETWORK(readpackqbit, kOut)
+TAP_NETWORK(readbyte, kOut)
+TAP_NETWORK(readibyte, kOut)
+TAP_NETWORK(readqbyte, kOut)
+TAP_NETWORK(readpackbyte, kOut)
+TAP_NETWORK(readpackibyte, kOut)
+TAP_NETWORK(readpackqbyte, kOut)
+TAP_NETWORK(readword, kOut)
+TAP_NETWORK(readiword, kOut)
+TAP_NETWORK(readqword, kOut)
+TAP_NETWORK(readwordbcd, kOut)
+TAP_NETWORK(readdword, kOut)
+TAP_NETWORK(readfword, kOut)
+TAP_NETWORK(readtimer, kOut)
+TAP_NETWORK(readcounter, kOut)
+TAP_NETWORK(writepackbit, kIn)
+TAP_NETWORK(writepackqbit, kIn)
+TAP_NETWORK(writebyte, kIn)
+TAP_NETWORK(writeqbyte, kIn)
+TAP_NETWORK(writepackbyte, kIn)
+TAP_NETWORK(writepackqbyte, kIn)
+TAP_NETWORK(writeword, kIn)
+TAP_NETWORK(writeqword, kIn)
+TAP_NETWORK(writewordbcd, kIn)
+TAP_NETWORK(writedword, kIn)
+TAP_NETWORK(writefword, kIn)
+TAP_NETWORK(writetimer, kIn)
+TAP_NETWORK(writecounter, kIn)
+TAP_DATABASE(getpackbit, kOut)
+TAP_DATABASE(getpackbyte, kOut)
+TAP_DATABASE(getword, kOut)
+TAP_DATABASE(getdword, kOut)
+TAP_DATABASE(getfword, kOut)
+TAP_DATABASE(setpackbit, kIn)
+TAP_DATABASE(setbit, kIn)
+TAP_DATABASE(setpackbyte, kIn)
+TAP_DATABASE(setword, kIn)
+TAP_DATABASE(setdword, kIn)
+TAP_DATABASE(setfword, kIn)
+TAP_CYCLIC(startcyc)
+TAP_CYCLIC(stopcyc)
 
+TAP_FORM(readquickbit, kQuickBit, kOut);
 QUN_EXPORT void QUN_CDECL readquickbit(int16_t* channel, int16_t* equipment, void* data,
                                        int16_t* status) {
-    ForwardPairWithData(19, channel, equipment, data, status);
+    ForwardPairWithData(qtrace::routine::readquickbit, channel, equipment, data, status);
 }
 
+TAP_FORM(createcyc, kCreateCyclic, kNone);
 QUN_EXPORT void QUN_CDECL createcyc(int16_t* channel, int16_t* number, int16_t* period,
                                     int16_t* one, int16_t* typeCode, int16_t* databaseKind,
                                     int16_t* equipment, int16_t* count, int32_t* address,
                                     int16_t* databaseAddress, int16_t* minusOne, int16_t* status) {
-    Call call(qtrace::kCreatecyc);
+    Call call(qtrace::routine::createcyc);
     call.Take({*channel, *number, *period, *one, *typeCode, *databaseKind, *equipment, *count,
                *address, *databaseAddress, *minusOne});
     CreateCyclic real = call.Target<CreateCyclic>(status);
@@ -226,9 +238,10 @@ QUN_EXPORT void QUN_CDECL createcyc(int16_t* channel, int16_t* number, int16_t* 
     call.Finish(*status, nullptr, 0);
 }
 
+TAP_FORM(transcycpack, kTransCyclic, kOut);
 QUN_EXPORT void QUN_CDECL transcycpack(int16_t* channel, int16_t* number, int16_t* out1,
                                        int16_t* out2, void* data, int16_t* status) {
-    Call call(qtrace::kTranscycpack);
+    Call call(qtrace::routine::transcycpack);
     call.Take({*channel, *number});
     TransCyclic real = call.Target<TransCyclic>(status);
     if (real == nullptr) return;
@@ -239,10 +252,17 @@ QUN_EXPORT void QUN_CDECL transcycpack(int16_t* channel, int16_t* number, int16_
     call.Finish(*status, data, bytes);
 }
 
+TAP_FORM(AppGetCycParam, kCyclic, kOut);
 QUN_EXPORT void QUN_CDECL AppGetCycParam(int16_t* channel, int16_t* number, void* record,
                                          int16_t* status) {
-    ForwardPairWithData(48, channel, number, record, status);
+    ForwardPairWithData(qtrace::routine::AppGetCycParam, channel, number, record, status);
 }
+
+#undef TAP_FORM
+#undef TAP_BUS
+#undef TAP_NETWORK
+#undef TAP_DATABASE
+#undef TAP_CYCLIC
 
 // The real library's module, for tools that look for functions of their own
 // in it (the host program finds the simulated card's controls this way).

@@ -9,17 +9,6 @@ namespace {
 
 constexpr uint32_t kDataArea = 1024;
 
-#define QT_BUS(name) \
-    { #name, Arguments::kNone, Flow::kNone, Format::kNone }
-#define QT_READ(name, format) \
-    { #name, Arguments::kNetwork, Flow::kOut, Format::format }
-#define QT_WRITE(name, format) \
-    { #name, Arguments::kNetwork, Flow::kIn, Format::format }
-#define QT_GET(name, format) \
-    { #name, Arguments::kDatabase, Flow::kOut, Format::format }
-#define QT_SET(name, format) \
-    { #name, Arguments::kDatabase, Flow::kIn, Format::format }
-
 const char* const kNetworkNames[] = {"channel", "equipment", "count", "address"};
 const char* const kQuickBitNames[] = {"channel", "equipment"};
 const char* const kDatabaseNames[] = {"card", "count", "address"};
@@ -51,83 +40,6 @@ const char* const* ArgumentNames(Arguments arguments) {
 
 }  // namespace
 
-const CardRoutine kCardRoutines[kRoutineCount] = {
-    QT_BUS(initbus),
-    QT_BUS(exitbus),
-    QT_READ(readpackbit, kPackedBits),
-    QT_READ(readpackibit, kPackedBits),
-    QT_READ(readpackqbit, kPackedBits),
-    QT_READ(readbyte, kBytes16),
-    QT_READ(readibyte, kBytes16),
-    QT_READ(readqbyte, kBytes16),
-    QT_READ(readpackbyte, kPackedBytes),
-    QT_READ(readpackibyte, kPackedBytes),
-    QT_READ(readpackqbyte, kPackedBytes),
-    QT_READ(readword, kWords),
-    QT_READ(readiword, kWords),
-    QT_READ(readqword, kWords),
-    QT_READ(readwordbcd, kWords),
-    QT_READ(readdword, kDwords),
-    QT_READ(readfword, kDwords),
-    QT_READ(readtimer, kWords),
-    QT_READ(readcounter, kWords),
-    {"readquickbit", Arguments::kQuickBit, Flow::kOut, Format::kQuickBits},
-    QT_WRITE(writepackbit, kPackedBits),
-    QT_WRITE(writepackqbit, kPackedBits),
-    QT_WRITE(writebyte, kBytes16),
-    QT_WRITE(writeqbyte, kBytes16),
-    QT_WRITE(writepackbyte, kPackedBytes),
-    QT_WRITE(writepackqbyte, kPackedBytes),
-    QT_WRITE(writeword, kWords),
-    QT_WRITE(writeqword, kWords),
-    QT_WRITE(writewordbcd, kWords),
-    QT_WRITE(writedword, kDwords),
-    QT_WRITE(writefword, kDwords),
-    QT_WRITE(writetimer, kWords),
-    QT_WRITE(writecounter, kWords),
-    QT_GET(getpackbit, kPackedBits),
-    QT_GET(getpackbyte, kPackedBytes),
-    QT_GET(getword, kWords),
-    QT_GET(getdword, kDwords),
-    QT_GET(getfword, kDwords),
-    QT_SET(setpackbit, kPackedBits),
-    QT_SET(setbit, kPackedBits),
-    QT_SET(setpackbyte, kPackedBytes),
-    QT_SET(setword, kWords),
-    QT_SET(setdword, kDwords),
-    QT_SET(setfword, kDwords),
-    {"createcyc", Arguments::kCreateCyclic, Flow::kNone, Format::kNone},
-    {"startcyc", Arguments::kCyclic, Flow::kNone, Format::kNone},
-    {"stopcyc", Arguments::kCyclic, Flow::kNone, Format::kNone},
-    {"transcycpack", Arguments::kTransCyclic, Flow::kOut, Format::kCyclicImage},
-    {"AppGetCycParam", Arguments::kCyclic, Flow::kOut, Format::kCycParam},
-};
-
-#undef QT_BUS
-#undef QT_READ
-#undef QT_WRITE
-#undef QT_GET
-#undef QT_SET
-
-int ArgumentCount(Arguments arguments) {
-    switch (arguments) {
-        case Arguments::kNone:
-            return 0;
-        case Arguments::kNetwork:
-            return 4;
-        case Arguments::kQuickBit:
-        case Arguments::kCyclic:
-            return 2;
-        case Arguments::kDatabase:
-            return 3;
-        case Arguments::kCreateCyclic:
-            return 11;
-        case Arguments::kTransCyclic:
-            return 4;
-    }
-    return 0;
-}
-
 uint32_t DataBytes(Format format, int32_t count) {
     if (format == Format::kCycParam) return 256;
     if (format == Format::kQuickBits) return 2;
@@ -144,6 +56,7 @@ uint32_t DataBytes(Format format, int32_t count) {
             break;
         case Format::kBytes16:
         case Format::kWords:
+        case Format::kBcdWords:
             bytes = 2 * n;
             break;
         case Format::kDwords:

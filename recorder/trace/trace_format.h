@@ -9,7 +9,7 @@
 //            u64 wall clock at the start (microseconds since 1970)
 //   record   u16 bytes of the whole record, checksum included
 //            u8 kind (1 call, 2 records dropped, 3 note)
-//            u8 routine (0 to 48, in the library's interface order)
+//            u8 routine (its identifier, 0 to 48: card_routines.h)
 //            u32 calling thread
 //            u64 time stamp at the call's start (ticks since the file's start)
 //            u32 duration (ticks)

@@ -11,7 +11,7 @@ namespace {
 
 // The arguments a call asks with: transcycpack's last two are its answers.
 int InputCount(int routine, int argumentCount) {
-    if (routine == kTranscycpack && argumentCount > 2) return 2;
+    if (routine == routine::transcycpack && argumentCount > 2) return 2;
     return argumentCount;
 }
 
@@ -63,7 +63,7 @@ void TraceReplay::Load(Trace trace) {
         if (record.kind != kCallRecord || record.routine >= kRoutineCount) continue;
         mostOut_[i] = MostOut(record, images);
         const std::vector<int32_t>& a = record.arguments;
-        if (record.routine == kCreatecyc && record.status == 0 && a.size() >= 11)
+        if (record.routine == routine::createcyc && record.status == 0 && a.size() >= 11)
             images[{a[0], a[1]}] = CyclicImageBytes(a[5], a[7]);
         auto found = byRecorded.find(record.thread);
         if (found == byRecorded.end()) {
@@ -187,7 +187,8 @@ bool TraceReplay::Answer(uint32_t thread, int routine, const int32_t* arguments,
     *status = record.status;
     if (!record.out.empty() && dataArea != nullptr)
         std::memcpy(dataArea, record.out.data(), record.out.size());
-    if (outputs != nullptr && record.routine == kTranscycpack && record.arguments.size() >= 4) {
+    if (outputs != nullptr && record.routine == routine::transcycpack &&
+        record.arguments.size() >= 4) {
         outputs[0] = static_cast<int16_t>(record.arguments[2]);
         outputs[1] = static_cast<int16_t>(record.arguments[3]);
     }

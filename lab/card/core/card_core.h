@@ -43,6 +43,7 @@
 // while that cycle failed.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -56,7 +57,8 @@
 #include <vector>
 
 #include "driver/platform/abi.h"
-#include "lab/card/simulated/applicom_control.h"
+#include "lab/card/core/core_control.h"
+#include "recorder/trace/card_routines.h"
 
 namespace apc {
 
@@ -85,16 +87,9 @@ constexpr int16_t kStatusNoCyclic = 46;
 constexpr int16_t kStatusInactive = -6;
 constexpr int16_t kDefaultInjectedStatus = 70;
 
-// How the elements of a routine travel in the data area.
-enum class Format {
-    kNone,
-    kPackedBits,   // one bit per element, eight to a byte, LSB first
-    kBytes16,      // bytes of the word memory, each as a 16-bit element
-    kPackedBytes,  // bytes of the word memory, one byte per element
-    kWords,        // 16-bit elements
-    kBcdWords,     // 16-bit binary values of BCD-coded words
-    kDwords,       // 32-bit elements (double words, floats)
-};
+// How the elements of a routine travel in the data area: the routine
+// table's formats.
+using Format = qtrace::Format;
 
 enum class Form {
     kBus,           // initbus, exitbus
@@ -106,9 +101,10 @@ enum class Form {
     kCyclic,        // createcyc ... AppGetCycParam
 };
 
-// The card's own facts about each routine: its form, the equipment area it
-// serves and the format of its elements; for the network reads also the code
-// and database kind of the cyclic function that repeats the read.
+// What the card makes of each routine: its form and format from the routine
+// table (the quick bits as 16 packed bits), the equipment area it serves
+// (the card's own), and for the reads the code and database kind of the
+// cyclic function that repeats the read.
 struct RoutineInfo {
     const char* name;
     Form form;
@@ -117,7 +113,7 @@ struct RoutineInfo {
     int16_t cyclicCode;    // 0: no cyclic function reads this way
     int16_t databaseKind;  // 1 BIT, 2 BYTE, 3 16BIT, 4 32BIT, 5 FLOAT
 };
-extern const RoutineInfo kRoutines[APC_ROUTINE_COUNT];
+extern const std::array<RoutineInfo, APC_ROUTINE_COUNT> kRoutines;
 
 // The network read routine whose cyclic function has this code, or null.
 const RoutineInfo* CyclicReadByCode(int32_t code);

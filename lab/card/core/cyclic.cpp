@@ -27,7 +27,6 @@
 #include <system_error>
 #include <thread>
 
-#include "driver/platform/card.h"
 #include "lab/card/core/card_core.h"
 #include "lab/card/core/equipment.h"
 

@@ -20,6 +20,9 @@ int32_t FormatBytes(Format format, int32_t elements) {
         case Format::kDwords:
             return 4 * elements;
         case Format::kNone:
+        case Format::kQuickBits:
+        case Format::kCycParam:
+        case Format::kCyclicImage:
             break;
     }
     return 0;

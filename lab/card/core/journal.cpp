@@ -43,10 +43,7 @@ QUN_EXPORT const char* ApcRoutineName(int32_t routine) {
 }
 
 QUN_EXPORT int32_t ApcRoutineByName(const char* name) {
-    if (name == nullptr) return -1;
-    for (int32_t routine = 0; routine < APC_ROUTINE_COUNT; ++routine)
-        if (std::strcmp(kRoutines[routine].name, name) == 0) return routine;
-    return -1;
+    return name == nullptr ? -1 : qtrace::RoutineByName(name);
 }
 
 QUN_EXPORT int32_t ApcJournalCount(void) {

@@ -31,6 +31,8 @@ void CopyText(const std::string& text, char* out, int32_t size) {
 
 }  // namespace
 
+// The core's routine identifiers are the trace's (both come from the routine
+// table), so a call is matched against the recording by its own identifier.
 bool ReplayAnswer(int32_t routine, const int32_t* args, int32_t argCount, const void* in,
                   int32_t inBytes, void* data, int16_t* status, int16_t* outputs) {
     if (!replaying.load(std::memory_order_acquire)) return false;

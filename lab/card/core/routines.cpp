@@ -8,84 +8,105 @@
 #include <cstring>
 #include <thread>
 
-#include "driver/platform/card.h"
 #include "lab/card/core/card_core.h"
 #include "lab/card/core/equipment.h"
 
 namespace apc {
 
-#define APC_BUS(name) \
-    { #name, Form::kBus, -1, Format::kNone, 0, 0 }
-#define APC_READ(name, area, format, code, kind) \
-    { #name, Form::kNetworkRead, area, format, code, kind }
-#define APC_WRITE(name, area, format) \
-    { #name, Form::kNetworkWrite, area, format, 0, 0 }
-#define APC_GET(name, format) \
-    { #name, Form::kDatabaseGet, -1, format, 0, 0 }
-#define APC_SET(name, format) \
-    { #name, Form::kDatabaseSet, -1, format, 0, 0 }
-#define APC_CYC(name) \
-    { #name, Form::kCyclic, -1, Format::kNone, 0, 0 }
+namespace {
 
-// In the order of ApcRoutine.
-const RoutineInfo kRoutines[APC_ROUTINE_COUNT] = {
-    APC_BUS(initbus),
-    APC_BUS(exitbus),
-    APC_READ(readpackbit, APC_AREA_BIT, Format::kPackedBits, 0x1003, 1),
-    APC_READ(readpackibit, APC_AREA_INPUT_BIT, Format::kPackedBits, 0x1004, 1),
-    APC_READ(readpackqbit, APC_AREA_OUTPUT_BIT, Format::kPackedBits, 0x105A, 1),
-    APC_READ(readbyte, APC_AREA_WORD, Format::kBytes16, 0x105F, 2),
-    APC_READ(readibyte, APC_AREA_INPUT_WORD, Format::kBytes16, 0x1069, 2),
-    APC_READ(readqbyte, APC_AREA_OUTPUT_WORD, Format::kBytes16, 0x106B, 2),
-    APC_READ(readpackbyte, APC_AREA_WORD, Format::kPackedBytes, 0x105E, 2),
-    APC_READ(readpackibyte, APC_AREA_INPUT_WORD, Format::kPackedBytes, 0x1068, 2),
-    APC_READ(readpackqbyte, APC_AREA_OUTPUT_WORD, Format::kPackedBytes, 0x106A, 2),
-    APC_READ(readword, APC_AREA_WORD, Format::kWords, 0x1005, 3),
-    APC_READ(readiword, APC_AREA_INPUT_WORD, Format::kWords, 0x1006, 3),
-    APC_READ(readqword, APC_AREA_OUTPUT_WORD, Format::kWords, 0x1065, 3),
-    APC_READ(readwordbcd, APC_AREA_WORD, Format::kBcdWords, 0x1062, 3),
-    APC_READ(readdword, APC_AREA_DWORD, Format::kDwords, 0x1007, 4),
-    APC_READ(readfword, APC_AREA_FLOAT, Format::kDwords, 0x1008, 5),
-    APC_READ(readtimer, APC_AREA_TIMER, Format::kWords, 0, 0),
-    APC_READ(readcounter, APC_AREA_COUNTER, Format::kWords, 0, 0),
-    {"readquickbit", Form::kQuickBit, APC_AREA_QUICK_BIT, Format::kPackedBits, 0x100D, 1},
-    APC_WRITE(writepackbit, APC_AREA_BIT, Format::kPackedBits),
-    APC_WRITE(writepackqbit, APC_AREA_OUTPUT_BIT, Format::kPackedBits),
-    APC_WRITE(writebyte, APC_AREA_WORD, Format::kBytes16),
-    APC_WRITE(writeqbyte, APC_AREA_OUTPUT_WORD, Format::kBytes16),
-    APC_WRITE(writepackbyte, APC_AREA_WORD, Format::kPackedBytes),
-    APC_WRITE(writepackqbyte, APC_AREA_OUTPUT_WORD, Format::kPackedBytes),
-    APC_WRITE(writeword, APC_AREA_WORD, Format::kWords),
-    APC_WRITE(writeqword, APC_AREA_OUTPUT_WORD, Format::kWords),
-    APC_WRITE(writewordbcd, APC_AREA_WORD, Format::kBcdWords),
-    APC_WRITE(writedword, APC_AREA_DWORD, Format::kDwords),
-    APC_WRITE(writefword, APC_AREA_FLOAT, Format::kDwords),
-    APC_WRITE(writetimer, APC_AREA_TIMER, Format::kWords),
-    APC_WRITE(writecounter, APC_AREA_COUNTER, Format::kWords),
-    APC_GET(getpackbit, Format::kPackedBits),
-    APC_GET(getpackbyte, Format::kPackedBytes),
-    APC_GET(getword, Format::kWords),
-    APC_GET(getdword, Format::kDwords),
-    APC_GET(getfword, Format::kDwords),
-    APC_SET(setpackbit, Format::kPackedBits),
-    APC_SET(setbit, Format::kPackedBits),
-    APC_SET(setpackbyte, Format::kPackedBytes),
-    APC_SET(setword, Format::kWords),
-    APC_SET(setdword, Format::kDwords),
-    APC_SET(setfword, Format::kDwords),
-    APC_CYC(createcyc),
-    APC_CYC(startcyc),
-    APC_CYC(stopcyc),
-    APC_CYC(transcycpack),
-    APC_CYC(AppGetCycParam),
+// The equipment area each field-bus routine serves: the card's own fact
+// about a routine; everything else comes from the routine table.
+struct Served {
+    ApcRoutine routine;
+    ApcArea area;
+};
+constexpr Served kServed[] = {
+    {APC_readpackbit, APC_AREA_BIT},
+    {APC_readpackibit, APC_AREA_INPUT_BIT},
+    {APC_readpackqbit, APC_AREA_OUTPUT_BIT},
+    {APC_readbyte, APC_AREA_WORD},
+    {APC_readibyte, APC_AREA_INPUT_WORD},
+    {APC_readqbyte, APC_AREA_OUTPUT_WORD},
+    {APC_readpackbyte, APC_AREA_WORD},
+    {APC_readpackibyte, APC_AREA_INPUT_WORD},
+    {APC_readpackqbyte, APC_AREA_OUTPUT_WORD},
+    {APC_readword, APC_AREA_WORD},
+    {APC_readiword, APC_AREA_INPUT_WORD},
+    {APC_readqword, APC_AREA_OUTPUT_WORD},
+    {APC_readwordbcd, APC_AREA_WORD},
+    {APC_readdword, APC_AREA_DWORD},
+    {APC_readfword, APC_AREA_FLOAT},
+    {APC_readtimer, APC_AREA_TIMER},
+    {APC_readcounter, APC_AREA_COUNTER},
+    {APC_readquickbit, APC_AREA_QUICK_BIT},
+    {APC_writepackbit, APC_AREA_BIT},
+    {APC_writepackqbit, APC_AREA_OUTPUT_BIT},
+    {APC_writebyte, APC_AREA_WORD},
+    {APC_writeqbyte, APC_AREA_OUTPUT_WORD},
+    {APC_writepackbyte, APC_AREA_WORD},
+    {APC_writepackqbyte, APC_AREA_OUTPUT_WORD},
+    {APC_writeword, APC_AREA_WORD},
+    {APC_writeqword, APC_AREA_OUTPUT_WORD},
+    {APC_writewordbcd, APC_AREA_WORD},
+    {APC_writedword, APC_AREA_DWORD},
+    {APC_writefword, APC_AREA_FLOAT},
+    {APC_writetimer, APC_AREA_TIMER},
+    {APC_writecounter, APC_AREA_COUNTER},
 };
 
-#undef APC_BUS
-#undef APC_READ
-#undef APC_WRITE
-#undef APC_GET
-#undef APC_SET
-#undef APC_CYC
+constexpr Form FormOf(const qtrace::CardRoutine& routine) {
+    const bool in = routine.flow == qtrace::Flow::kIn;
+    switch (routine.arguments) {
+        case qtrace::Arguments::kNone:
+            return Form::kBus;
+        case qtrace::Arguments::kNetwork:
+            return in ? Form::kNetworkWrite : Form::kNetworkRead;
+        case qtrace::Arguments::kQuickBit:
+            return Form::kQuickBit;
+        case qtrace::Arguments::kDatabase:
+            return in ? Form::kDatabaseSet : Form::kDatabaseGet;
+        default:
+            return Form::kCyclic;
+    }
+}
+
+constexpr int32_t AreaOf(int32_t routine) {
+    for (const Served& served : kServed)
+        if (served.routine == routine) return served.area;
+    return -1;
+}
+
+constexpr std::array<RoutineInfo, APC_ROUTINE_COUNT> MakeRoutines() {
+    std::array<RoutineInfo, APC_ROUTINE_COUNT> routines{};
+    for (int32_t id = 0; id < APC_ROUTINE_COUNT; ++id) {
+        const qtrace::CardRoutine& routine = qtrace::kCardRoutines[id];
+        const Format format =
+            routine.format == Format::kQuickBits ? Format::kPackedBits : routine.format;
+        routines[id] = {routine.name, FormOf(routine),    AreaOf(id),
+                        format,       routine.cyclicCode, routine.databaseKind};
+    }
+    return routines;
+}
+
+// Every routine of the field bus serves exactly one area, and no other
+// routine serves one.
+constexpr bool AreasComplete() {
+    for (int32_t id = 0; id < APC_ROUTINE_COUNT; ++id) {
+        const Form form = FormOf(qtrace::kCardRoutines[id]);
+        const bool fieldBus =
+            form == Form::kNetworkRead || form == Form::kNetworkWrite || form == Form::kQuickBit;
+        int servings = 0;
+        for (const Served& served : kServed) servings += served.routine == id ? 1 : 0;
+        if (servings != (fieldBus ? 1 : 0)) return false;
+    }
+    return true;
+}
+static_assert(AreasComplete(), "each routine of the field bus serves one equipment area");
+
+}  // namespace
+
+const std::array<RoutineInfo, APC_ROUTINE_COUNT> kRoutines = MakeRoutines();
 
 const RoutineInfo* CyclicReadByCode(int32_t code) {
     if (code == 0) return nullptr;
@@ -295,6 +316,8 @@ QUN_EXPORT void QUN_CDECL exitbus(int16_t* status) {
 // ---- Network routines -----------------------------------------------------------
 
 #define APC_NETWORK(name)                                                                \
+    static_assert(qtrace::Takes(APC_##name, qtrace::Arguments::kNetwork),                \
+                  #name " has another form in the routine table");                       \
     QUN_EXPORT void QUN_CDECL name(int16_t* channel, int16_t* equipment, int16_t* count, \
                                    int32_t* address, void* data, int16_t* status) {      \
         NetworkCall(APC_##name, channel, equipment, count, address, data, status);       \
@@ -334,6 +357,8 @@ APC_NETWORK(writecounter)
 #undef APC_NETWORK
 
 // The 16 quick bits of the equipment, quick bit i as bit i of the first word.
+static_assert(qtrace::Takes(APC_readquickbit, qtrace::Arguments::kQuickBit),
+              "readquickbit has another form in the routine table");
 QUN_EXPORT void QUN_CDECL readquickbit(int16_t* channel, int16_t* equipment, void* data,
                                        int16_t* status) {
     const int32_t args[] = {Arg(channel), Arg(equipment)};
@@ -344,6 +369,8 @@ QUN_EXPORT void QUN_CDECL readquickbit(int16_t* channel, int16_t* equipment, voi
 // ---- Database routines ------------------------------------------------------------
 
 #define APC_DATABASE(name)                                                                \
+    static_assert(qtrace::Takes(APC_##name, qtrace::Arguments::kDatabase),                \
+                  #name " has another form in the routine table");                        \
     QUN_EXPORT void QUN_CDECL name(int16_t* cardNumber, int16_t* count, int32_t* address, \
                                    void* data, int16_t* status) {                         \
         DatabaseCall(APC_##name, cardNumber, count, address, data, status);               \

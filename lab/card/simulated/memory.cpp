@@ -97,6 +97,9 @@ bool ReadArea(Plant& plant, int32_t channel, int32_t equipment, int32_t area, Fo
             for (int32_t k = 0; k < elements; ++k) Put32(out + 4 * k, element(address + k));
             return true;
         case Format::kNone:
+        case Format::kQuickBits:
+        case Format::kCycParam:
+        case Format::kCyclicImage:
             break;
     }
     return false;
@@ -130,6 +133,9 @@ bool WriteArea(Plant& plant, int32_t channel, int32_t equipment, int32_t area, F
             for (int32_t k = 0; k < elements; ++k) memory[address + k] = Get32(in + 4 * k) & mask;
             return true;
         case Format::kNone:
+        case Format::kQuickBits:
+        case Format::kCycParam:
+        case Format::kCyclicImage:
             break;
     }
     return false;

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "lab/card/core/card_core.h"
+#include "lab/card/simulated/applicom_control.h"
 
 namespace apc {
 

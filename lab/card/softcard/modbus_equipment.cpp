@@ -192,6 +192,9 @@ int16_t ReadAs(Link& link, Table table, Format format, int32_t address, int32_t 
             return 0;
         }
         case Format::kNone:
+        case Format::kQuickBits:
+        case Format::kCycParam:
+        case Format::kCyclicImage:
             break;
     }
     return kStatusUnsupported;
@@ -243,6 +246,9 @@ int16_t WriteAs(Link& link, Format format, int32_t address, int32_t count, const
                 SplitWords(apc::Get32(in + 4 * k), order, registers + 2 * k);
             return WriteRegisters(link, 2 * address, 2 * count, registers);
         case Format::kNone:
+        case Format::kQuickBits:
+        case Format::kCycParam:
+        case Format::kCyclicImage:
             break;
     }
     return kStatusUnsupported;

@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "driver/entry/function_codes.h"
 #include "tests/driver/exchange/exchange_fixture.h"
 
 namespace qun_test {
@@ -170,7 +171,7 @@ TEST_F(WriteTest, PutDataSingleGateConversions) {
         transfer_.gateType = c.gateType;
         std::memcpy(value_, c.value.data(), 4);
         std::memset(state().cardBuffer, Z, sizeof state().cardBuffer);
-        ASSERT_EQ(0, PutData(Request(), 7));
+        ASSERT_EQ(0, PutData(Request(), function_code::kSingleWrite));
         const uint8_t* card = state().cardBuffer;
         EXPECT_EQ(c.card, (std::array<uint8_t, 4>{card[0], card[1], card[2], card[3]}));
         EXPECT_EQ(c.valueAfter,
@@ -190,7 +191,7 @@ TEST_F(WriteTest, PutDataBlockCopiesUnchanged) {
         SCOPED_TRACE(kMemoryTypes[c.type].mnemonic);
         Gate(c.type, 0, 1, -1, c.count);
         std::memset(state().cardBuffer, 0x5A, sizeof state().cardBuffer);
-        ASSERT_EQ(0, PutData(Request(), 10));
+        ASSERT_EQ(0, PutData(Request(), function_code::kBlockWrite));
         EXPECT_EQ(0, std::memcmp(state().cardBuffer, value_, c.bytes));
         EXPECT_EQ(0x5A, state().cardBuffer[c.bytes]);
     }

@@ -63,7 +63,7 @@ TEST(ScenarioParser, ReadsSettingsGatesPreludeAndTimeline) {
     EXPECT_EQ(kTypeS16, s.gates[2].gateType);  // a code stands for its type
     ASSERT_EQ(1u, s.prelude.size());
     EXPECT_EQ(StepKind::Signal, s.prelude[0].kind);
-    EXPECT_EQ(kWaveRamp, s.prelude[0].wave);
+    EXPECT_EQ(APC_WAVE_RAMP, s.prelude[0].wave);
     EXPECT_DOUBLE_EQ(10.0, s.prelude[0].periodS);
     EXPECT_EQ(5u, s.prelude[0].seed);
     // Plant statements after the first step belong to the time line.

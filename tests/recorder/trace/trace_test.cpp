@@ -245,8 +245,9 @@ TEST(Trace, ReplayMatchesPerThreadAndNamesTheEarliestDeparture) {
             const int32_t arguments[] = {call.channel, 1, 1, 100};
             uint8_t data[2] = {0, 0};
             int16_t status = -1;
-            EXPECT_EQ(call.answered, replay.Answer(call.thread, 11, arguments, 4, nullptr, 0, data,
-                                                   &status, nullptr))
+            EXPECT_EQ(call.answered,
+                      replay.Answer(call.thread, qtrace::routine::readword, arguments, 4, nullptr,
+                                    0, data, &status, nullptr))
                 << c.what << " channel " << call.channel;
             if (call.answered) {
                 EXPECT_EQ(0, status) << c.what;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "recorder/trace/card_routines.h"
 #include "recorder/trace/trace_recorder.h"
 
 namespace trace_test {
@@ -37,8 +38,9 @@ inline void RecordRead(qtrace::TraceRecorder& recorder, uint32_t thread, int32_t
     const int32_t arguments[] = {channel, 1, count, 100};
     const std::vector<uint8_t> out(2 * static_cast<size_t>(count), value);
     const uint64_t now = g_ticks += 10;
-    recorder.Record(qtrace::CallRecord{11, thread, now, now + 1, 0, arguments, 4, nullptr, 0,
-                                       out.data(), static_cast<uint32_t>(out.size())});
+    recorder.Record(qtrace::CallRecord{qtrace::routine::readword, thread, now, now + 1, 0,
+                                       arguments, 4, nullptr, 0, out.data(),
+                                       static_cast<uint32_t>(out.size())});
 }
 
 }  // namespace trace_test
