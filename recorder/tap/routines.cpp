@@ -233,8 +233,7 @@ QUN_EXPORT void QUN_CDECL createcyc(int16_t* channel, int16_t* number, int16_t* 
     if (real == nullptr) return;
     real(channel, number, period, one, typeCode, databaseKind, equipment, count, address,
          databaseAddress, minusOne, status);
-    const int32_t* asked = call.arguments;
-    if (*status == 0) call.tap.RememberCyclic(asked[0], asked[1], asked[5], asked[7]);
+    if (*status == 0) call.tap.RememberCyclic(call.arguments);
     call.Finish(*status, nullptr, 0);
 }
 

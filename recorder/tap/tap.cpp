@@ -149,20 +149,19 @@ void Tap::Missing(int routine) {
         ": it answers " + std::to_string(kMissingRoutine));
 }
 
-void Tap::RememberCyclic(int32_t channel, int32_t number, int32_t databaseKind, int32_t count) {
+void Tap::RememberCyclic(const int32_t* createcyc) {
+    const int32_t channel = createcyc[0], number = createcyc[1];
     if (channel < 0 || channel >= kChannels || number < 0 || number >= kNumbers) return;
-    cyclic_[channel][number].store((static_cast<uint32_t>(databaseKind & 0xFFFF) << 16) |
-                                       static_cast<uint32_t>(count & 0xFFFF),
-                                   std::memory_order_relaxed);
+    const uint32_t bytes = qtrace::CyclicImageBytes(createcyc[4], createcyc[5], createcyc[7]);
+    cyclic_[channel][number].store(bytes + 1, std::memory_order_relaxed);
 }
 
 uint32_t Tap::CyclicImageBytes(int32_t channel, int32_t number) const {
-    if (channel < 0 || channel >= kChannels || number < 0 || number >= kNumbers)
-        return qtrace::CyclicImageBytes(0, 0);
-    const uint32_t definition = cyclic_[channel][number].load(std::memory_order_relaxed);
-    if (definition == 0) return qtrace::CyclicImageBytes(0, 0);
-    return qtrace::CyclicImageBytes(static_cast<int32_t>(definition >> 16),
-                                    static_cast<int16_t>(definition & 0xFFFF));
+    const uint32_t remembered =
+        channel >= 0 && channel < kChannels && number >= 0 && number < kNumbers
+            ? cyclic_[channel][number].load(std::memory_order_relaxed)
+            : 0;
+    return remembered != 0 ? remembered - 1 : static_cast<uint32_t>(qtrace::kMostDataBytes);
 }
 
 }  // namespace tap

@@ -42,9 +42,9 @@ public:
             recorder_.TryDrain();
     }
 
-    // Cyclic functions as the real library was asked to create them, so that
-    // transcycpack's image can be recorded with its size.
-    void RememberCyclic(int32_t channel, int32_t number, int32_t databaseKind, int32_t count);
+    // The image of each cyclic function the real library created, so that
+    // transcycpack's image is recorded with its size.
+    void RememberCyclic(const int32_t* createcycArguments);
     uint32_t CyclicImageBytes(int32_t channel, int32_t number) const;
 
 private:
@@ -62,7 +62,7 @@ private:
     qtrace::TraceRecorder recorder_;
     static constexpr int kChannels = 32;
     static constexpr int kNumbers = 256;
-    std::atomic<uint32_t> cyclic_[kChannels][kNumbers] = {};  // kind << 16 | count
+    std::atomic<uint32_t> cyclic_[kChannels][kNumbers] = {};  // image bytes + 1; 0 not known
 };
 
 }  // namespace tap

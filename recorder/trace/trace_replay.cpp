@@ -64,7 +64,7 @@ void TraceReplay::Load(Trace trace) {
         mostOut_[i] = MostOut(record, images);
         const std::vector<int32_t>& a = record.arguments;
         if (record.routine == routine::createcyc && record.status == 0 && a.size() >= 11)
-            images[{a[0], a[1]}] = CyclicImageBytes(a[5], a[7]);
+            images[{a[0], a[1]}] = CyclicImageBytes(a[4], a[5], a[7]);
         auto found = byRecorded.find(record.thread);
         if (found == byRecorded.end()) {
             found = byRecorded.emplace(record.thread, threads_.size()).first;

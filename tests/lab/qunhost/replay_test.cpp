@@ -127,10 +127,9 @@ TEST(Replay, TheExamplePlantRecordedThroughTheTapReplaysAlikeAndAPlantedChangeIs
     const std::string forged = Here() + "forged.qtr";
     std::vector<uint8_t> bytes(reinterpret_cast<const uint8_t*>(&read.header),
                                reinterpret_cast<const uint8_t*>(&read.header + 1));
-    const int appGetCycParam = qtrace::RoutineByName("AppGetCycParam");
     for (qtrace::TraceRecord record : read.records) {
-        if (record.kind == qtrace::kCallRecord && record.routine == appGetCycParam &&
-            record.status == 0)
+        if (record.kind == qtrace::kCallRecord &&
+            record.routine == qtrace::routine::AppGetCycParam && record.status == 0)
             record.out.assign(1024, 0x41);
         const std::vector<uint8_t> encoded = qtrace::EncodeRecord(record);
         bytes.insert(bytes.end(), encoded.begin(), encoded.end());

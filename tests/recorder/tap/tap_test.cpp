@@ -12,8 +12,10 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "driver/platform/abi.h"
+#include "lab/card/simulated/applicom_control.h"
 #include "recorder/tap/settings.h"
 #include "recorder/trace/card_routines.h"
 #include "recorder/trace/trace_reader.h"
@@ -24,6 +26,9 @@ namespace {
 
 using Bus = void(QUN_CDECL*)(int16_t*);
 using Network = void(QUN_CDECL*)(int16_t*, int16_t*, int16_t*, int32_t*, void*, int16_t*);
+using CreateCyclic = void(QUN_CDECL*)(int16_t*, int16_t*, int16_t*, int16_t*, int16_t*, int16_t*,
+                                      int16_t*, int16_t*, int32_t*, int16_t*, int16_t*, int16_t*);
+using TransCyclic = void(QUN_CDECL*)(int16_t*, int16_t*, int16_t*, int16_t*, void*, int16_t*);
 
 // Runs body in a child process, which must end with status 0.
 void InAProcessOfItsOwn(void (*body)()) {
@@ -130,6 +135,45 @@ TEST(Tap, AnySettingsFileAndAMissingLibraryLeaveTheHostRunning) {
         "readword(channel 0, equipment 1, count 1, address 100) -> -100\n"
         "exitbus() -> -100\n",
         calls);
+}
+
+// transcycpack's image is recorded as long as the card delivers it: for the
+// byte kinds, one byte an element where the cyclic function repeats a packed
+// byte read (PBY), two where it repeats a byte read (BY).
+TEST(Tap, ACyclicImageOfBytesIsRecordedAsTheCardDeliversIt) {
+    std::remove("image.qtr");
+    InAProcessOfItsOwn([] {
+        void* tap = LoadTap("image.qtr", "none.ini");
+        ApcSetCyclicManual(1);
+        int16_t status = -1;
+        Routine<Bus>(tap, "initbus")(&status);
+        const auto createcyc = Routine<CreateCyclic>(tap, "createcyc");
+        const auto transcycpack = Routine<TransCyclic>(tap, "transcycpack");
+        struct Function {
+            int16_t number, typeCode, databaseAddress;
+        } const functions[] = {{1, 0x105E, 13990}, {2, 0x105F, 13960}};  // PBY, BY
+        for (const Function& f : functions) {
+            int16_t channel = 0, number = f.number, period = 10, one = 1, code = f.typeCode;
+            int16_t kind = 2, equipment = 1, count = 10, database = f.databaseAddress, minus = -1;
+            int32_t address = 100;
+            createcyc(&channel, &number, &period, &one, &code, &kind, &equipment, &count, &address,
+                      &database, &minus, &status);
+            if (status != 0) std::exit(3);
+        }
+        ApcCyclicStep();
+        for (const Function& f : functions) {
+            int16_t channel = 0, number = f.number, out1 = 0, out2 = 0;
+            uint8_t data[1024];
+            transcycpack(&channel, &number, &out1, &out2, data, &status);
+            if (status != 0) std::exit(4);
+        }
+        Routine<Bus>(tap, "exitbus")(&status);
+    });
+    std::vector<size_t> images;
+    for (const qtrace::TraceRecord& record : Read("image.qtr").records)
+        if (record.kind == qtrace::kCallRecord && record.routine == qtrace::routine::transcycpack)
+            images.push_back(record.out.size());
+    EXPECT_EQ((std::vector<size_t>{10, 20}), images);
 }
 
 TEST(TapSettings, EachLineIsReadOrSaidWhyNot) {
