@@ -14,12 +14,14 @@ set(THREADS_PREFER_PTHREAD_FLAG ON)
 find_package(Threads REQUIRED)
 link_libraries(Threads::Threads ${CMAKE_DL_LIBS})
 
+# Sanitized code is built at -O1, as the sanitizers' makers advise: it
+# compiles faster than -O3 and keeps the reports' stacks whole.
 if(QUN_SANITIZE STREQUAL "address")
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
-                      -fno-omit-frame-pointer -g)
+                      -fno-omit-frame-pointer -g -O1)
   add_link_options(-fsanitize=address,undefined)
 elseif(QUN_SANITIZE STREQUAL "thread")
-  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer -g)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer -g -O1)
   add_link_options(-fsanitize=thread)
 elseif(NOT QUN_SANITIZE STREQUAL "")
   message(FATAL_ERROR "QUN_SANITIZE must be address or thread")

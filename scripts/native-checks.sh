@@ -2,32 +2,49 @@
 # The driver built natively for Linux and checked by tools: the test programs
 # under AddressSanitizer with UndefinedBehaviorSanitizer and under
 # ThreadSanitizer, no allocation function referenced by the driver's objects,
-# then a short run of every fuzz target. (The allocation count of every
-# request runs with the native build's tests, scripts/test.sh.)
+# then a short run of every fuzz target (scripts/fuzz.sh). (The allocation
+# count of every request runs with the native build's tests, scripts/test.sh.)
 #   QUN_FUZZ_SECONDS   seconds per fuzz target (default 30)
+#   --build            the builds only, no test and no fuzzing
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/runtime.sh"
-seconds=${QUN_FUZZ_SECONDS:-30}
 jobs=$(nproc)
+sanitizer_tests="driver_tests standin_tests softcard_tests"
+# --build: only the builds (scripts/test.sh runs them while its tests wait).
+build_only=0 prefix=
+if [ "${1:-}" = --build ]; then build_only=1 prefix=background_; fi
 
-run_tests() {  # build folder, sanitizer[, test programs]
-  local dir=$1 sanitizer=$2 tests=${3:-driver_tests standin_tests softcard_tests}
+build_tests() {  # build folder, sanitizer, stage name[, test programs]
+  local dir=$1 sanitizer=$2 stage=$3 tests=${4:-$sanitizer_tests}
+  qun_stage "${prefix}${stage}_build" "native tests under $sanitizer: the build"
   cmake -S "$root" -B "$dir" -DQUN_SANITIZE="$sanitizer" >/dev/null
   # shellcheck disable=SC2086
   cmake --build "$dir" -j "$jobs" --target $tests
-  (cd "$dir" && ctest --output-on-failure --timeout 900 -R "^(${tests// /|})\$")
+}
+run_tests() {  # build folder, stage name[, test programs]
+  local dir=$1 stage=$2 tests=${3:-$sanitizer_tests}
+  qun_stage "${stage}_run" "the tests, $qun_test_jobs at a time"
+  # shellcheck disable=SC2086
+  (cd "$dir" && ctest --output-on-failure --timeout 900 -j "$qun_test_jobs" \
+    -R "$(qun_test_regex $tests)")
 }
 
-echo "== native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+build_tests "$root/build-native-asan" address asan
+build_tests "$root/build-native-tsan" thread tsan
+if [ "$build_only" = 1 ]; then
+  qun_stage "${prefix}fuzz_build" "the fuzz targets: the build"
+  "$root/scripts/fuzz.sh" --build
+  qun_stage_end
+  exit 0
+fi
+
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run_tests "$root/build-native-asan" address
-
-echo "== native tests under ThreadSanitizer"
+  run_tests "$root/build-native-asan" asan
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  run_tests "$root/build-native-tsan" thread
+  run_tests "$root/build-native-tsan" tsan
 
-echo "== no allocation function referenced by the driver's objects"
+qun_stage allocation_check "no allocation function referenced by the driver's objects"
 qun_build_native mordalix_core >/dev/null
 allocators=$(find "$qun_native/CMakeFiles/mordalix_core.dir" -name '*.o' -print0 |
   xargs -0 nm -u | awk '{print $2}' |
@@ -39,21 +56,7 @@ if [ -n "$allocators" ]; then
 fi
 echo "driver objects: no allocation function referenced"
 
-echo "== fuzz targets, ${seconds} s each"
-fuzz_dir=$root/build-native-fuzz
-CC=clang CXX=clang++ cmake -S "$root" -B "$fuzz_dir" -DQUN_SANITIZE=address -DQUN_FUZZ=ON \
-  -DBUILD_TESTING=OFF >/dev/null
-fuzz_targets=(fuzz_address fuzz_init_file fuzz_exchange fuzz_balance_free fuzz_trace fuzz_cardtap)
-cmake --build "$fuzz_dir" -j "$jobs" --target "${fuzz_targets[@]}"
-for target in "${fuzz_targets[@]}"; do
-  work=$fuzz_dir/run/$target
-  rm -rf "$work" && mkdir -p "$work/corpus"
-  # New inputs go to the scratch corpus; the seeds in the repository stay as they are.
-  (cd "$work" && "$fuzz_dir/bin/$target" -max_total_time="$seconds" -print_final_stats=1 \
-      corpus "$root/lab/fuzz/corpus/$target" 2>"$work/log") || {
-    tail -n 60 "$work/log"
-    echo "native-checks: $target failed; reproduce with: $fuzz_dir/bin/$target $work/crash-*"
-    exit 1
-  }
-  echo "$target: $(grep -m1 -o 'stat::number_of_executed_units: [0-9]*' "$work/log" | grep -o '[0-9]*$') runs, no failure"
-done
+# A short run of every fuzz target (scripts/fuzz.sh; QUN_FUZZ_SECONDS sets the time).
+qun_stage fuzz "the fuzz targets: the build and a short run of each"
+"$root/scripts/fuzz.sh"
+qun_stage_end

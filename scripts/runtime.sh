@@ -98,6 +98,64 @@ qun_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 qun_build=${QUN_BUILD_DIR:-$qun_root/build}
 qun_native=${QUN_NATIVE_BUILD_DIR:-$qun_root/build-native}
 
+# The stages of a command, said as they start ("== what"); where
+# QUN_STAGE_TIMES names a file, each stage's name and seconds are added to it
+# as it ends (scripts/test.sh prints them at the end).
+qun_stage() {  # name, what it does
+  qun_stage_end
+  echo "== $2"
+  qun_stage_name=$1
+  qun_stage_start=$(date +%s)
+}
+qun_stage_end() {
+  if [ -n "${qun_stage_name:-}" ] && [ -n "${QUN_STAGE_TIMES:-}" ]; then
+    echo "$qun_stage_name $(($(date +%s) - qun_stage_start))" >>"$QUN_STAGE_TIMES"
+  fi
+  qun_stage_name=
+}
+
+# Work for the processor while tests wait: a command run in the background at
+# a lower priority (a niceness added to ours: tests that measure time come
+# first), its output kept in a log that is shown if it fails. It runs in a
+# process group of its own; once the command waits for it, it gets our
+# priority back where the system allows.
+declare -A qun_background_pids=() qun_background_logs=()
+qun_background() {  # name, niceness, log file, command...
+  local name=$1 niceness=$2 log=$3
+  shift 3
+  setsid nice -n "$niceness" "$@" </dev/null >"$log" 2>&1 &
+  qun_background_pids[$name]=$!
+  qun_background_logs[$name]=$log
+}
+qun_background_wait() {  # name
+  local pid=${qun_background_pids[$1]:-}
+  [ -n "$pid" ] || return 0
+  unset "qun_background_pids[$1]"
+  renice -n "$(nice)" -g "$pid" >/dev/null 2>&1 || true
+  if ! wait "$pid"; then
+    tail -n 60 "${qun_background_logs[$1]}"
+    echo "$1 failed (its output: ${qun_background_logs[$1]})" >&2
+    return 1
+  fi
+}
+# Ends what is still running in the background (on the way out).
+qun_background_stop() {
+  local pid
+  for pid in "${qun_background_pids[@]}"; do kill -- "-$pid" 2>/dev/null || true; done
+}
+
+# ctest entries run at once: most tests wait (pauses, child processes,
+# windows), so twice the cores; those that measure time run one at a time
+# whatever this says (RESOURCE_LOCK elapsed_time, tests/CMakeLists.txt).
+qun_test_jobs=${QUN_TEST_JOBS:-$(($(nproc) * 2))}
+
+# A ctest -R expression for the entries of the test programs named: a
+# program's own entry, or its parts (name/part).
+qun_test_regex() {
+  local IFS='|'
+  echo "^($*)(/.*)?\$"
+}
+
 # Builds the Windows modules (all, or the targets given). libmodbus for the
 # software card is cross-built once by scripts/libmodbus-mingw.sh and taken
 # from its cache afterwards.

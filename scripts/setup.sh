@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need on Debian 12, if it is missing.
+# Installs what the build and the tests need on Debian 12, if it is missing,
+# and the further packages named as arguments (scripts/coverage.sh: gcovr).
 # Safe to run again: it installs nothing that is already there. Wine, its
 # 32-bit loader and the virtual display are installed only where the Windows
 # build runs (scripts/runtime.sh decides).
@@ -15,7 +16,7 @@ packages=(cmake make g++ g++-mingw-w64-i686-posix mingw-w64-tools googletest
           # from Debian's source package (scripts/libmodbus-mingw.sh); the
           # Modbus TCP server of its tests.
           libmodbus-dev pkg-config dpkg-dev autoconf automake libtool
-          python3-pymodbus python3-serial python3-serial-asyncio)
+          python3-pymodbus python3-serial python3-serial-asyncio "$@")
 if [ "$QUN_RUNTIME" = wine ]; then
   packages+=(wine wine32:i386 xvfb xauth x11-apps imagemagick)
 fi

@@ -142,8 +142,10 @@ bool SemaphoreWait(Handle handle, uint32_t timeoutMs) {
         deadline.tv_nsec -= 1000000000L;
     }
     pthread_mutex_lock(&semaphore->lock);
+    // Any error ends the wait as a timeout does: a deadline the system refuses
+    // would otherwise spin here for ever.
     int result = 0;
-    while (semaphore->count == 0 && result != ETIMEDOUT)
+    while (semaphore->count == 0 && result == 0)
         result = pthread_cond_timedwait(&semaphore->signalled, &semaphore->lock, &deadline);
     const bool taken = semaphore->count > 0;
     if (taken) --semaphore->count;

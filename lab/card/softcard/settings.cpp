@@ -122,7 +122,11 @@ private:
     bool DeviceKey(const std::string& key, const std::string& value) {
         DeviceSettings& device = settings_->devices.back();
         if (key == "host") {
-            if (value.empty() || value.find_first_of(" \t") != std::string::npos)
+            // One word of visible characters: the name reaches the resolver as
+            // a C string, where a zero byte would cut it to another host's name.
+            const bool visible = std::all_of(value.begin(), value.end(),
+                                             [](unsigned char c) { return c > ' ' && c != 0x7F; });
+            if (value.empty() || !visible)
                 return Fail("host '" + value + "' is not a name or an address");
             device.host = value;
         } else if (key == "port") {

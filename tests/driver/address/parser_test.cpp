@@ -117,6 +117,9 @@ TEST_F(ParserTest, RefusalsLogTheirMessageWithTheUpperCaseCopy) {
         {"0", "RIREVI: Parse() error reading channel and equipment '%s'"},
         {"0 _1_W_0", "RIREVI: Parse() error reading channel and equipment '%s'"},
         {"0_x_W_0", "RIREVI: Parse() error reading channel and equipment '%s'"},
+        // Only "_" may follow the channel: "0x1" and "0-1" are no channel 0.
+        {"0x1_W_0", "RIREVI: Parse() error reading channel and equipment '%s'"},
+        {"0-1_W_0", "RIREVI: Parse() error reading channel and equipment '%s'"},
         {"32_1_W_0", "RIREVI: Parse() channel nr. '%s' out of range"},
         {"-1_1_W_0", "RIREVI: Parse() channel nr. '%s' out of range"},
         {"4294967296_1_W_0", "RIREVI: Parse() channel nr. '%s' out of range"},

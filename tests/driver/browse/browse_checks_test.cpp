@@ -56,6 +56,9 @@ TEST(BrowseChecks, EachEntryGetsTheFirstMessageItFails) {
         {E, "Word", "1", "2", "4294967297", nullptr, kExternalAddressLimit},
         {E, "Word", "1", "2", "1e3", nullptr, kExternalAddressLimit},
         {E, "Word", "1", "2", "-5", nullptr, kExternalAddressLimit},
+        // A sign is refused even where the value would be in range.
+        {E, "Word", "1", "2", "-0", nullptr, kExternalAddressLimit},
+        {I, "Word", "1", "None", "-0", nullptr, kInternalAddressLimit},
         {I, "Word", "1", "None", "12.5", nullptr, kInternalAddressLimit},
         {E, "Word", "99", "999", "4294967296", "99", kExternalAddressLimit},  // before the rest
         // Bit numbers: up to the highest bit of the type.

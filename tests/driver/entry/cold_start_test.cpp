@@ -1,5 +1,6 @@
 // ColdStart and EndQun through QunMain of the real module: the log, the card
 // calls, the state fields they set, and the supervisor thread they start.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <regex>
@@ -193,6 +194,12 @@ TEST_F(ColdStartTest, OpeningTheCardStartsTheSupervisorAndClears) {
     os::SemaphoreRelease(semaphore);
     EXPECT_TRUE(os::SemaphoreWait(semaphore, 0));
     EXPECT_FALSE(os::SemaphoreWait(semaphore, 0));
+    // A wait of a part second ends when its time is up, not at once.
+    using Ms = std::chrono::duration<double, std::milli>;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(os::SemaphoreWait(semaphore, 999));
+    const double waited = Ms(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(waited, 990.0);
 
     // The shut-down's stop is the thread's, under its identifier.
     SetRegistry(state(), {{1, 1}});

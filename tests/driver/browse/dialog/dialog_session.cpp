@@ -84,7 +84,9 @@ ATOM HostWindowClass() {
 
 // Wine waits up to two seconds for a window manager to confirm each window it
 // hides; the test display has none. Windows of this program are therefore left
-// unmanaged, which Wine reads when its display driver starts, after this.
+// unmanaged. Wine reads the setting as a program starts, before this runs, so
+// it takes effect from the program's next run on: ctest runs it once first
+// (dialog_tests/unmanaged_windows).
 const bool kUnmanagedWindows = [] {
     char path[MAX_PATH] = "";
     GetModuleFileNameA(nullptr, path, sizeof path);

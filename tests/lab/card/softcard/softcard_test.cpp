@@ -387,8 +387,9 @@ TEST_F(Softcard, CyclicFunctionPollsTheDeviceAtItsPeriod) {
     const double rate = cycles / Seconds(start);
     std::printf("cyclic function of period 100 ms: %d cycles in %.2f s, %.2f per second\n", cycles,
                 Seconds(start), rate);
-    // The first cycle runs at once: 16 in 1.5 s, within a fifth.
-    EXPECT_GE(cycles, 13);
+    // The first cycle runs at once: 16 in 1.5 s. A busy machine delays
+    // cycles but never adds any; a period twice as long would give 8.
+    EXPECT_GE(cycles, 10);
     EXPECT_LE(cycles, 19);
     Bytes data(1024);
     ASSERT_EQ(Trans(0, 1, data.data()), 0);
@@ -486,7 +487,14 @@ TEST_F(Softcard, ExitbusLeavesNoThreadAndNoConnection) {
     const int32_t handles = qun_test::HandleCount();
     EXPECT_GT(Round(), threads) << "the card's thread ran";
     EXPECT_EQ(qun_test::ThreadCount(), threads);
-    EXPECT_EQ(qun_test::HandleCount(), handles);
+    // A handle the system closes after the thread has gone may lag on a busy
+    // machine; one the card leaks stays.
+    int32_t now = qun_test::HandleCount();
+    for (int i = 0; i < 20 && now != handles; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        now = qun_test::HandleCount();
+    }
+    EXPECT_EQ(now, handles);
 }
 
 TEST(SoftcardSettings, MistakesAreNamedWithTheirLine) {
@@ -508,6 +516,8 @@ TEST(SoftcardSettings, MistakesAreNamedWithTheirLine) {
          "line 4: unknown key 'colour'"},
         {"[channel 0]\nprotocol = modbus-tcp\n[channel 0 equipment 1]\nport = 502\n",
          "has no host"},
+        {"[channel 0]\nprotocol = modbus-tcp\n[channel 0 equipment 1]\nhost = 192.0.2.7\r1\n",
+         "line 4: host '192.0.2.7\r1' is not a name"},
         {"[channel 3 equipment 1]\nhost = h\n", "channel 3 has no 'protocol = modbus-tcp'"},
         {"[channel 0]\nprotocol modbus-tcp\n", "line 2: expected 'key = value'"},
     };
