@@ -1,10 +1,11 @@
 # The release package (scripts/package.sh runs cpack): MORDALIX-<version>-win32.zip
 # with the driver module, the install notes, an annotated initialisation file
-# and the checksums, and in a folder of its own the test tools, which are not
-# for a live plant. The native build makes the same package of its own files,
+# and the checksums; in folders of their own the card-traffic recorder, the
+# software card and the test tools, which are not for a live plant. The native build makes the same package of its own files,
 # which only the package test uses: the driver's release is the Windows module.
 set(QUN_TEST_TOOLS test-tools-NOT-FOR-A-LIVE-PLANT)
 set(QUN_RECORDER card-traffic-recorder)
+set(QUN_SOFTWARE_CARD software-card)
 if(WIN32)
   set(QUN_PACKAGE_SYSTEM win32)
   set(QUN_NEWLINES CRLF)  # the plant reads the texts on Windows
@@ -62,6 +63,16 @@ install(TARGETS tap RUNTIME DESTINATION ${QUN_RECORDER} LIBRARY DESTINATION ${QU
 configure_file(packaging/cardtap.ini.example ${texts}/cardtap.ini.example @ONLY
   NEWLINE_STYLE ${QUN_NEWLINES})
 install(FILES ${texts}/cardtap.ini.example DESTINATION ${QUN_RECORDER})
+# The software card, which a plant puts in place of the card vendor's
+# library to reach Modbus TCP devices without the card. Without libmodbus
+# the build has no software card, and the package test says it is missing.
+if(TARGET softcard)
+  install(TARGETS softcard
+    RUNTIME DESTINATION ${QUN_SOFTWARE_CARD} LIBRARY DESTINATION ${QUN_SOFTWARE_CARD})
+endif()
+configure_file(packaging/softcard.ini.example ${texts}/softcard.ini.example @ONLY
+  NEWLINE_STYLE ${QUN_NEWLINES})
+install(FILES ${texts}/softcard.ini.example DESTINATION ${QUN_SOFTWARE_CARD})
 # The lab's test bench: the host program runs the driver beside it, on the
 # stand-in libraries beside it.
 install(TARGETS qunhost korvex applicom mordalix

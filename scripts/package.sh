@@ -4,8 +4,10 @@
 # commit's time (scripts/runtime.sh), and packed by cpack (cmake/package.cmake):
 #   dist/MORDALIX-<version>-win32.zip   MORDALIX.DLL, INSTALL.txt, an annotated
 #                                       initialisation file, SHA256SUMS of its
-#                                       files, and the test tools in a folder
-#                                       marked not for a live plant
+#                                       files, the card-traffic recorder and the
+#                                       software card in folders of their own,
+#                                       and the test tools in a folder marked
+#                                       not for a live plant
 #   dist/SHA256SUMS                     the zip's checksum, for sha256sum -c
 # The cross build runs on every machine; Wine is needed only by --test.
 #   --test   then run the package's own test (tests/package/package_test.sh):
@@ -39,9 +41,11 @@ if git -C "$root" rev-parse --git-dir >/dev/null 2>&1 &&
 fi
 echo "== release build in $release (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH," \
   "$(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S UTC'))"
+# The software card links libmodbus, cross-built once into a cache.
+libmodbus=$("$root/scripts/libmodbus-mingw.sh")
 cmake -S "$root" -B "$release" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$release" -j "$(nproc)" --target mordalix korvex applicom qunhost tap
+  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DQUN_LIBMODBUS_MINGW="$libmodbus" >/dev/null
+cmake --build "$release" -j "$(nproc)" --target mordalix korvex applicom qunhost tap softcard
 
 # cpack stages the install rules and zips them; the files' times come from
 # SOURCE_DATE_EPOCH.
@@ -66,7 +70,7 @@ if [ "$QUN_RUNTIME" = native ]; then
   # The same package of the native files, for the run checks; the native
   # build is a test build, not a release, and keeps its own date.
   echo "== the same package of the native build's files, for the package test"
-  (unset SOURCE_DATE_EPOCH && qun_build_native mordalix korvex applicom qunhost >/dev/null &&
+  (unset SOURCE_DATE_EPOCH && qun_build_native mordalix korvex applicom qunhost tap softcard >/dev/null &&
     make_package "$qun_native" >/dev/null)
   zips+=("$(ls "$qun_native"/package/MORDALIX-*.zip)")
 fi

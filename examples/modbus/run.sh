@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The example plant over Modbus TCP: starts Debian's pymodbus server with the
 # plant's image (plant-image.txt) on the port that softcard.ini names, then
-# runs the host program on plant.scn through the driver and the software card.
-# Arguments go to the host program (e.g. --verbose).
+# runs the host program on plant.scn through the driver and the software card,
+# and shows the software card's status file at the end. Arguments go to the
+# host program (e.g. --verbose).
 #
 #   bash examples/modbus/run.sh
 #
@@ -52,7 +53,15 @@ for _ in $(seq 100); do
 done
 echo "run.sh: pymodbus server with the plant's image on 127.0.0.1:$port, unit 1"
 
+# The settings from a copy in the work folder, so that the status file
+# (softcard-status.txt beside them) goes there too.
+cp "$here/softcard.ini" "$work/softcard.ini"
 status=0
 # shellcheck disable=SC2086
-SOFTCARD_INI="$here/softcard.ini" $QUN_HOST --driver "$driver" "$@" "$here/plant.scn" || status=$?
+SOFTCARD_INI="$work/softcard.ini" $QUN_HOST --driver "$driver" "$@" "$here/plant.scn" || status=$?
+if [ -f "$work/softcard-status.txt" ]; then
+  echo
+  echo "run.sh: the software card's status file at the end (softcard-status.txt):"
+  sed 's/^/  /' "$work/softcard-status.txt"
+fi
 exit $status

@@ -28,11 +28,15 @@ std::string Write(const softcard::Settings& settings) {
                 "\nreconnect = " + std::to_string(d.reconnectMs) + "\nword_order = " +
                 (d.wordOrder == softcard::WordOrder::kLowFirst ? "low-first" : "high-first") + "\n";
     }
+    text += "[status]\nfile = " + (settings.status.file.empty() ? "off" : settings.status.file) +
+            "\nperiod = " + std::to_string(settings.status.periodSeconds) + "\n";
     return text;
 }
 
 bool Same(const softcard::Settings& a, const softcard::Settings& b) {
-    if (a.channels != b.channels || a.devices.size() != b.devices.size()) return false;
+    if (a.channels != b.channels || a.devices.size() != b.devices.size() ||
+        a.status.file != b.status.file || a.status.periodSeconds != b.status.periodSeconds)
+        return false;
     for (size_t i = 0; i < a.devices.size(); ++i) {
         const softcard::DeviceSettings &x = a.devices[i], &y = b.devices[i];
         if (x.channel != y.channel || x.equipment != y.equipment || x.host != y.host ||
@@ -56,6 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     Check(error.empty());
+    Check(InRange(settings.status.periodSeconds, 1, 3600));
     for (size_t i = 0; i < settings.devices.size(); ++i) {
         const softcard::DeviceSettings& d = settings.devices[i];
         Check(InRange(d.channel, 0, 31) && InRange(d.equipment, 0, 255));
@@ -64,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // characters (no zero byte to cut it short), never empty.
         Check(!d.host.empty());
         for (unsigned char c : d.host) Check(c > ' ' && c != 0x7F);
-        Check(InRange(d.port, 1, 65535) && InRange(d.unit, 0, 255));
+        // Units 248 to 254 would reach another unit: the library refuses them.
+        Check(InRange(d.port, 1, 65535) && (InRange(d.unit, 0, 247) || d.unit == 255));
         Check(InRange(d.timeoutMs, 1, 60000) && InRange(d.reconnectMs, 0, 600000));
         for (size_t j = 0; j < i; ++j)
             Check(settings.devices[j].channel != d.channel ||

@@ -30,9 +30,10 @@ void Find(void* module, const char* name, Function* function) {
     X(journalClear, "ApcJournalClear")
 
 // Looked up as well, but not required by complete().
-#define QUNHOST_REPLAY_FUNCTIONS(X)  \
-    X(replayStart, "ApcReplayStart") \
-    X(replayFinish, "ApcReplayFinish")
+#define QUNHOST_OPTIONAL_FUNCTIONS(X)  \
+    X(replayStart, "ApcReplayStart")   \
+    X(replayFinish, "ApcReplayFinish") \
+    X(softcardStatusLine, "SoftcardStatusLine")
 
 void CardControl::Resolve() {
     void* module = sys::LoadedModule(sys::kCardLibraryName);
@@ -42,7 +43,7 @@ void CardControl::Resolve() {
         module = real();
 #define QUNHOST_FIND(field, name) Find(module, name, &field);
     QUNHOST_CARD_FUNCTIONS(QUNHOST_FIND)
-    QUNHOST_REPLAY_FUNCTIONS(QUNHOST_FIND)
+    QUNHOST_OPTIONAL_FUNCTIONS(QUNHOST_FIND)
 #undef QUNHOST_FIND
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "lab/card/simulated/applicom_control.h"
+#include "lab/card/softcard/softcard_control.h"
 
 namespace qunhost {
 
@@ -29,6 +30,8 @@ struct CardControl {
     // Replay of a card-traffic trace (qunhost --replay); not needed otherwise.
     decltype(&ApcReplayStart) replayStart = nullptr;
     decltype(&ApcReplayFinish) replayFinish = nullptr;
+    // Only the software card has it: its devices' states for the summary.
+    decltype(&SoftcardStatusLine) softcardStatusLine = nullptr;
 
     // Looks the functions up in the loaded APPLICOM.dll. Missing ones stay null.
     void Resolve();

@@ -18,6 +18,7 @@
 #include "lab/qunhost/runner.h"
 #include "lab/qunhost/scenario.h"
 #include "lab/qunhost/screen.h"
+#include "lab/qunhost/trace_html.h"
 #include "lab/qunhost/trace_report.h"
 #include "recorder/trace/trace_reader.h"
 #include "version_config.h"
@@ -86,22 +87,38 @@ void PrintInfo(Screen& screen, const Driver& driver, const QunInfo& info, bool f
                 (hostBytesKept ? "left as the host put them" : "CHANGED by the driver"));
 }
 
-// qunhost --trace: the summary, and with --list every selected call.
+// qunhost --trace: the summary, and with --list every selected call, of
+// each file; with --report the files as one timeline in a page instead of
+// the summary.
 int TraceCommand(const Options& options) {
-    qtrace::Trace trace;
     std::string error;
-    if (!qtrace::ReadTrace(options.traceFile, &trace, &error)) {
-        PrintError(error);
-        return 2;
+    if (!options.reportFile.empty()) {
+        if (!WriteTraceReport(options.traceFiles, options.traceFilter, options.reportFile,
+                              &error)) {
+            PrintError(error);
+            return 2;
+        }
+        std::printf("report %s written\n", options.reportFile.c_str());
+        if (!options.traceList) return 0;
     }
-    std::vector<std::string> lines = TraceSummary(options.traceFile, trace, options.traceFilter);
-    if (options.traceList) {
-        lines.push_back("");
-        for (std::string& line : TraceListing(trace, options.traceFilter)) lines.push_back(line);
-    }
-    for (const std::string& line : lines) {
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fputc('\n', stdout);
+    for (const std::string& path : options.traceFiles) {
+        qtrace::Trace trace;
+        if (!qtrace::ReadTrace(path, &trace, &error)) {
+            PrintError(error);
+            return 2;
+        }
+        std::vector<std::string> lines;
+        if (options.reportFile.empty()) lines = TraceSummary(path, trace, options.traceFilter);
+        if (options.traceList) {
+            if (!lines.empty()) lines.push_back("");
+            for (std::string& line : TraceListing(trace, options.traceFilter))
+                lines.push_back(line);
+        }
+        if (&path != &options.traceFiles.front()) lines.insert(lines.begin(), "");
+        for (const std::string& line : lines) {
+            std::fwrite(line.data(), 1, line.size(), stdout);
+            std::fputc('\n', stdout);
+        }
     }
     return 0;
 }
@@ -187,6 +204,9 @@ int main(int argc, char** argv) {
     card.Resolve();
     if (card.complete())
         screen.Line("card library: the simulated card");
+    else if (card.softcardStatusLine != nullptr)
+        screen.Line(
+            "card library: the software card (Modbus TCP devices): plant statements cannot run");
     else
         screen.Line("card library: APPLICOM.dll without the simulated card's controls (missing " +
                     card.MissingNames() + "): plant statements cannot run");

@@ -80,6 +80,10 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options* options, s
         } else if (name == "--trace") {
             if (!takeValue("a trace file")) return false;
             options->traceFile = value;
+            options->traceFiles.push_back(value);
+        } else if (name == "--report") {
+            if (!takeValue("the report's file name, as report.html")) return false;
+            options->reportFile = value;
         } else if (name == "--replay") {
             if (!takeValue("a trace file")) return false;
             options->replayFile = value;
@@ -121,6 +125,8 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options* options, s
         } else if (!a.empty() && a[0] == '-' && a != "-") {
             *error = "unknown option " + a + " (see --help)";
             return false;
+        } else if (!options->traceFile.empty()) {
+            options->traceFiles.push_back(a);  // rotated files of the recording
         } else if (options->scenario.empty()) {
             options->scenario = a;
         } else {
@@ -129,6 +135,11 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options* options, s
         }
     }
     if (options->help || options->version) return true;
+    if (!options->reportFile.empty() && options->traceFile.empty()) {
+        *error = "--report needs the traces to report on: --trace FILE [FILE...] --report " +
+                 options->reportFile;
+        return false;
+    }
     if (!options->traceFile.empty()) {
         if (!options->scenario.empty() || !options->replayFile.empty() || options->check ||
             options->browse) {
@@ -162,7 +173,7 @@ std::string UsageText() {
            "       qunhost --info\n"
            "       qunhost --browse\n"
            "       qunhost --version\n"
-           "       qunhost --trace FILE [--list] [filters]\n"
+           "       qunhost --trace FILE [FILE...] [--list] [--report REPORT.html] [filters]\n"
            "       qunhost --replay FILE [options] SCENARIO\n"
            "\n"
            "Loads MORDALIX.DLL as the Korvex host does and runs a scenario: cold start,\n"
@@ -186,7 +197,11 @@ std::string UsageText() {
            "                       --list adds every call; filters: --routine NAME,\n"
            "                       --channel N, --equipment N, --status N, --from T,\n"
            "                       --to T (times since the recording's start, as 2.5s);\n"
-           "                       --gap T lists the card's pauses longer than T (1s)\n"
+           "                       --gap T lists the card's pauses longer than T (1s);\n"
+           "                       several files (rotated ones) are read one by one\n"
+           "      --report REPORT.html  with --trace: the files as one timeline in a page\n"
+           "                       of plots that any browser opens offline (calls,\n"
+           "                       statuses, durations, every gate's values, the summary)\n"
            "      --replay FILE    run the scenario with the simulated card answering\n"
            "                       from the trace, and report the first call that\n"
            "                       differs from the recording\n"

@@ -22,6 +22,8 @@ struct Options {
     std::string driverPath;       // empty: MORDALIX.DLL beside qunhost.exe
     std::string logFile;          // the whole driver log, every level, to this file
     std::string traceFile;        // --trace: read this card-traffic trace, run nothing
+    std::vector<std::string> traceFiles;  // it and the files that follow it
+    std::string reportFile;               // --report: the traces as an HTML page
     bool traceList = false;       // --list: every selected call, after the summary
     TraceFilter traceFilter;  // --routine, --channel, --equipment, --status, --from, --to, --gap
     std::string replayFile;   // --replay: the simulated card answers from this trace

@@ -376,6 +376,7 @@ std::vector<std::string> SummaryLines(const std::vector<GateRun>& gates, const R
     lines.push_back("  driver log  " + Plural(totals.logLines, "line", "lines") + ": " +
                     std::to_string(totals.logTraces) + " traces, " +
                     std::to_string(totals.logNotable) + " errors and notable events");
+    if (!totals.softcard.empty()) lines.push_back("  softcard    " + totals.softcard);
     if (totals.errors.empty()) {
         lines.push_back("  errors      none");
     } else {

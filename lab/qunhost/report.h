@@ -76,6 +76,7 @@ struct RunTotals {
     int64_t logLines = 0, logTraces = 0, logNotable = 0;
     std::vector<std::string> errors;
     bool interrupted = false;
+    std::string softcard;  // the software card's devices, when it is the card library
 };
 
 // The closing summary. registryCount is -1 when the state is unknown.

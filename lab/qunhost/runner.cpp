@@ -665,6 +665,10 @@ void Runner::PrintSummary() {
     totals_.logLines = log_.total();
     totals_.logTraces = log_.traces();
     totals_.logNotable = log_.notable();
+    if (card_.softcardStatusLine != nullptr) {
+        char line[1024];
+        if (card_.softcardStatusLine(line, sizeof line) > 0) totals_.softcard = line;
+    }
     const DriverState* state = driver_.state();
     Say("");
     for (const std::string& line :

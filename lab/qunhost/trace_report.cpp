@@ -20,8 +20,8 @@ using qtrace::TraceRecord;
 
 bool KnownRoutine(int routine) { return routine >= 0 && routine < qtrace::kRoutineCount; }
 
-// Channel (card number for database routines) and equipment of a call; -1
-// where the routine has none.
+}  // namespace
+
 int64_t ChannelOf(const TraceRecord& record) {
     if (!KnownRoutine(record.routine) || record.arguments.empty()) return -1;
     return kCardRoutines[record.routine].arguments == Arguments::kNone ? -1 : record.arguments[0];
@@ -36,6 +36,8 @@ int64_t EquipmentOf(const TraceRecord& record) {
     if (form == Arguments::kCreateCyclic && record.arguments.size() > 6) return record.arguments[6];
     return -1;
 }
+
+namespace {
 
 std::string Fixed(double value, int decimals) {
     char text[64];

@@ -22,6 +22,11 @@ struct TraceFilter {
     double gapSeconds = 1;  // pauses of the card longer than this are listed
 };
 
+// Channel (card number for database routines) and equipment of a call; -1
+// where the routine has none.
+int64_t ChannelOf(const qtrace::TraceRecord& record);
+int64_t EquipmentOf(const qtrace::TraceRecord& record);
+
 // Whether a call record passes the filter.
 bool Selected(const qtrace::Trace& trace, const qtrace::TraceRecord& record,
               const TraceFilter& filter);

@@ -6,7 +6,9 @@
 # resource and the README, and the example initialisation file read by the
 # driver as it says. Then the test tools run from the unpacked folder:
 # qunhost --version, --info and the example plant, under Wine for the Windows
-# package, natively for a package of the native build.
+# package, natively for a package of the native build; and the software card
+# from the unpacked package reads its example settings and runs the Modbus
+# example plant (examples/modbus/) against pymodbus's server.
 #   tests/package/package_test.sh ZIP...     (scripts/package.sh --test)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -17,6 +19,7 @@ qun_decide_runtime >/dev/null
 version=$(sed -n 's/^project(mordalix VERSION \([0-9][0-9.]*\) .*/\1/p' "$root/CMakeLists.txt")
 [ -n "$version" ] || { echo "package test: no project version in CMakeLists.txt" >&2; exit 2; }
 tools=test-tools-NOT-FOR-A-LIVE-PLANT
+softcard=software-card
 work=$(mktemp -d "${TMPDIR:-/tmp}/mordalix-package-test.XXXXXX")
 used_wine=0
 cleanup() {
@@ -55,7 +58,8 @@ check_zip() {  # zip
     "$tools/$driver" "$tools/$host" "$tools/$korvex" "$tools/$applicom" \
     "$tools/NOT-FOR-A-LIVE-PLANT.txt" "$tools/plant/plant.scn" "$tools/plant/mistakes.scn" \
     "$tools/plant/qunDOZ01.INT" "card-traffic-recorder/$applicom" \
-    "card-traffic-recorder/cardtap.ini.example" | LC_ALL=C sort)
+    "card-traffic-recorder/cardtap.ini.example" "$softcard/$applicom" \
+    "$softcard/softcard.ini.example" | LC_ALL=C sort)
   listed=$(cd "$unpacked" && find . -type f | sed "s|^\./$name/||" | LC_ALL=C sort)
   [ "$listed" = "$expected" ] || fail "$name: files differ from the promised ones:
 $(diff <(echo "$expected") <(echo "$listed") || true)"
@@ -69,13 +73,16 @@ $(diff <(echo "$expected") <(echo "$listed") || true)"
   # One version everywhere; no placeholder left in the texts.
   head -n 1 "$top/INSTALL.txt" | grep -q "^MORDALIX.DLL $version: " ||
     fail "$name: INSTALL.txt does not begin with version $version"
-  if grep -l '@[A-Z_]*@' "$top"/*.txt "$top/$tools"/*.txt "$top/qunDOZ01.INT.example"; then
+  if grep -l '@[A-Z_]*@' "$top"/*.txt "$top/$tools"/*.txt "$top/qunDOZ01.INT.example" \
+    "$top/$softcard/softcard.ini.example"; then
     fail "$name: a placeholder is left in the texts above"
   fi
   if [ "$system" = win32 ]; then
     # The version resource's strings are UTF-16: FileVersion and ProductVersion.
     [ "$(strings -el "$top/$driver" | grep -cx "$version")" -ge 2 ] ||
       fail "$name: the module's version resource does not carry $version"
+    [ "$(strings -el "$top/$softcard/$applicom" | grep -cx "$version")" -ge 2 ] ||
+      fail "$name: the software card's version resource does not carry $version"
     grep -q "MORDALIX-$version-win32.zip" "$root/README.md" ||
       fail "README.md does not name the package of version $version (MORDALIX-$version-win32.zip)"
     if grep -qv $'\r$' "$top/INSTALL.txt"; then fail "$name: INSTALL.txt has lines without CR LF"; fi
@@ -148,6 +155,58 @@ $said"
   cd "$root"
 }
 
+# The software card from the unpacked package, in a folder with the driver
+# and the host library: its example settings read at the cold start, then the
+# Modbus example plant against pymodbus's server with the plant's image.
+run_software_card() {  # system
+  local system=$1 top folder out status run=(./qunhost) before=$failures peer=
+  local driver=libMORDALIX.so korvex=libKORVEX.so applicom=libAPPLICOM.so
+  if [ "$system" = win32 ]; then
+    run=(wine ./qunhost.exe) driver=MORDALIX.DLL korvex=KORVEX.dll applicom=APPLICOM.dll
+  fi
+  top=$work/$system/MORDALIX-$version-$system
+  [ -f "$top/$softcard/$applicom" ] || { fail "$system: no software card to run"; return 0; }
+  folder=$work/softcard-$system
+  mkdir -p "$folder/plant"
+  cp "$top/$driver" "$top/$tools/$korvex" "$top/$softcard/$applicom" "$folder/"
+  cp "$top/$softcard/softcard.ini.example" "$folder/softcard.ini"
+  out=$work/softcard-$system.out
+  cd "$top/$tools"
+
+  printf 'instance 1\nsingle Level 0_1_W_0 u16\n' >"$folder/plant/check.scn"
+  status=0
+  timeout 120 "${run[@]}" --driver "$folder/$driver" --check --plain "$folder/plant/check.scn" \
+    >"$out" 2>&1 </dev/null || status=$?
+  [ "$status" = 0 ] && grep -q "softcard: .*softcard.ini: 2 equipment(s) over Modbus TCP" "$out" &&
+    ! grep -q "initbus error" "$out" ||
+    fail "$system: the software card did not open with its example settings (status $status):
+$(tail -n 20 "$out")"
+
+  # The plant's device on a free port, named in the settings.
+  /usr/bin/python3 "$root/lab/card/softcard/modbus_peer.py" --port 0 --unit 1 \
+    --image "$root/examples/modbus/plant-image.txt" --ready "$folder/peer-ready" &
+  peer=$!
+  for _ in $(seq 100); do [ -s "$folder/peer-ready" ] && break; sleep 0.1; done
+  sed -E "s/^port *=.*/port = $(cat "$folder/peer-ready" 2>/dev/null)/" \
+    "$root/examples/modbus/softcard.ini" >"$folder/softcard.ini"
+  cp "$root/examples/modbus/plant.scn" "$root/examples/modbus/qunDOZ01.INT" "$folder/plant/"
+  status=0
+  timeout 300 "${run[@]}" --driver "$folder/$driver" --plain "$folder/plant/plant.scn" >"$out" 2>&1 \
+    </dev/null || status=$?
+  kill "$peer" 2>/dev/null || true
+  wait "$peer" 2>/dev/null || true
+  if [ "$status" != 0 ] || [ "$(tail -n 1 "$out" | tr -d '\r')" != "result: OK" ] ||
+    ! grep -q "^  softcard    1 device: 1 connected, 0 away; " "$out"; then
+    tail -n 30 "$out"
+    fail "$system: the Modbus example plant through the software card gave status $status"
+  fi
+  if [ "$failures" = "$before" ]; then
+    echo "package test: $system: the software card read its example settings and ran the" \
+      "Modbus example plant from the unpacked folder"
+  fi
+  cd "$root"
+}
+
 ran=0
 for zip in "$@"; do
   zip=$(cd "$(dirname "$zip")" && pwd)/$(basename "$zip")
@@ -159,9 +218,11 @@ for zip in "$@"; do
     source "$root/scripts/wine-env.sh"
     used_wine=1
     run_tools win32
+    run_software_card win32
     ran=1
   elif [ "$system" != win32 ] && [ "$QUN_RUNTIME" = native ]; then
     run_tools "$system"
+    run_software_card "$system"
     ran=1
   fi
 done

@@ -21,6 +21,15 @@ int32_t HandleCount();
 // the system hold some for short whiles). *how names the count for reports.
 int32_t OpenObjectCount(std::string* how);
 
+// The memory of this process: on Windows the private memory committed and
+// the address space taken (reserved or committed, the limit that counts in
+// a 32-bit process), natively the resident set and the virtual size.
+struct MemoryUse {
+    int64_t committedBytes = 0;
+    int64_t addressSpaceBytes = 0;
+};
+MemoryUse Memory();
+
 // Sets an environment variable of this process.
 void SetEnvironment(const char* name, const char* value);
 

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include "tests/support/process.h"
@@ -39,6 +41,18 @@ int32_t OpenObjectCount(std::string* how) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return least;
+}
+
+MemoryUse Memory() {
+    MemoryUse use;
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    int64_t kilobytes = 0;
+    while (status >> key) {
+        if (key == "VmRSS:" && status >> kilobytes) use.committedBytes = 1024 * kilobytes;
+        if (key == "VmSize:" && status >> kilobytes) use.addressSpaceBytes = 1024 * kilobytes;
+    }
+    return use;
 }
 
 void SetEnvironment(const char* name, const char* value) { setenv(name, value, 1); }

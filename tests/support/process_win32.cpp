@@ -57,6 +57,20 @@ int32_t HandleCount() {
 
 int32_t OpenObjectCount(std::string* how) { return HandleCensus(how); }
 
+MemoryUse Memory() {
+    MemoryUse use;
+    MEMORY_BASIC_INFORMATION region{};
+    for (const char* at = nullptr;
+         VirtualQuery(at, &region, sizeof region) == sizeof region && region.RegionSize > 0;
+         at = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_FREE) continue;
+        use.addressSpaceBytes += static_cast<int64_t>(region.RegionSize);
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
+            use.committedBytes += static_cast<int64_t>(region.RegionSize);
+    }
+    return use;
+}
+
 void SetEnvironment(const char* name, const char* value) { _putenv_s(name, value); }
 
 }  // namespace qun_test

@@ -144,6 +144,9 @@ struct CyclicFunction {
     // Changes whenever the function is created, started or stopped: a cycle
     // whose read began before such a change does not store its data.
     uint64_t generation = 0;
+    // The generation of a cycle that the equipment side still reads on its
+    // own thread, 0 for none: the function waits for it before its next cycle.
+    uint64_t posted = 0;
     Clock::time_point due{};
     const RoutineInfo* read = nullptr;
 };
@@ -268,6 +271,10 @@ void EndCardThread(Card& card, std::unique_lock<std::mutex>& lock);
 // Starts the card's thread if needed and wakes it: for the equipment side,
 // which calls it without the lock when it has new work of its own.
 void WakeCardThread();
+// Forgets the cycles posted to the equipment side that it dropped when it
+// closed, so that the functions run again after the next initbus; the caller
+// holds the lock.
+void ForgetPostedCycles(Card& card);
 
 // ---- Replay of a card-traffic trace (replay.cpp) -----------------------------------
 

@@ -60,8 +60,8 @@ void ApcJournalClear(void);
 // Number of journal entries of one routine.
 int32_t ApcJournalCountOf(int32_t routine);
 // The journal keeps the newest entries up to this number (200000 after
-// ApcReset), dropping the oldest; 0 records nothing. Sequence numbers go on
-// counting over dropped entries.
+// ApcReset; the software card's none), dropping the oldest; 0 records
+// nothing. Sequence numbers go on counting over dropped entries.
 void ApcSetJournalLimit(int32_t entries);
 
 // ---- Script -----------------------------------------------------------------

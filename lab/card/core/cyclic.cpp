@@ -3,8 +3,11 @@
 // database; transcycpack delivers that image.
 //
 // * A created function runs at once and then every period (100 ms units;
-//   period 0 every millisecond). createcyc on an existing number redefines it;
-//   type code 0 removes it.
+//   period 0 every millisecond). A function whose cycles the equipment side
+//   reads on its own threads keeps a place of its own in its period after
+//   the first cycle (so its second cycle may come sooner than a period):
+//   functions created together do not all poll at once. createcyc on an
+//   existing number redefines it; type code 0 removes it.
 // * Its database area: BIT kind n bits; BYTE kind the bytes of n elements in
 //   the byte view (two per element for the BY types, the byte and 0); 16BIT
 //   kind n words; 32BIT and FLOAT kinds 2n words, low word first. The image
@@ -12,10 +15,13 @@
 // * transcycpack answers 35 until the first cycle has run and -6 while the
 //   function is stopped (or does not exist). Whatever the database routines
 //   write into the area shows in transcycpack until the next cycle.
-// * A cycle reads the equipment without the card's lock. When the read
-//   fails, the image stays and transcycpack answers the read's status until
-//   a cycle succeeds again. A cycle whose function was stopped, started or
-//   redefined while it read stores nothing.
+// * A cycle reads the equipment without the card's lock: on the card's
+//   thread, or on a thread of the equipment side when it takes the read
+//   (Equipment::Post), so that a slow equipment delays its own functions
+//   only. A function waits for its cycle's answer before its next cycle.
+//   When the read fails, the image stays and transcycpack answers the
+//   read's status until a cycle succeeds again. A cycle whose function was
+//   stopped, started or redefined while it read stores nothing.
 // * Stopping keeps the image; starting runs a cycle at once.
 // * In manual mode (ApcSetCyclicManual) functions run only on ApcCyclicStep.
 // * AppGetCycParam fills the 256-byte record, 32-bit little-endian fields:
@@ -23,6 +29,7 @@
 //   20 start address, 24 database address, 28 period, 32 database kind,
 //   36 and 44 the fourth and eleventh createcyc arguments, 40 state (1 running,
 //   0 stopped), 48 cycles run, 52 1 once a cycle has run; the rest 0.
+#include <cmath>
 #include <cstring>
 #include <system_error>
 #include <thread>
@@ -66,6 +73,19 @@ Clock::duration PeriodOf(const CyclicFunction& function) {
     return std::chrono::milliseconds(100) * function.period;
 }
 
+// The first moment after now at the function's own place in its period.
+// The places of a channel's functions are spread evenly over the period
+// (by the golden ratio), so that functions created or started together do
+// not all poll at the same moment, every period, as one burst of requests
+// that the equipment side's threads would wait out together.
+Clock::time_point NextPlace(Clock::time_point now, Clock::duration period, int32_t channel,
+                            int32_t number) {
+    const double share = std::fmod((channel * kCyclicPerChannel + number) * 0.6180339887, 1.0);
+    const auto offset = std::chrono::duration_cast<Clock::duration>(period * share);
+    const auto periods = (now.time_since_epoch() - offset) / period + 1;
+    return Clock::time_point(offset + periods * period);
+}
+
 void Put32(uint8_t* record, int32_t offset, int32_t value) {
     const uint32_t bits = static_cast<uint32_t>(value);
     for (int i = 0; i < 4; ++i) record[offset + i] = static_cast<uint8_t>(bits >> (8 * i));
@@ -77,27 +97,58 @@ void WakeLocked(Card& card) {
     card.wake.notify_all();
 }
 
-// One cycle of function (channel, number): its equipment block into its
-// database area. The caller holds the lock in lock, which is released while
-// the equipment side reads.
-void RunCycle(Card& card, std::unique_lock<std::mutex>& lock, int32_t channel, int32_t number) {
-    const CyclicFunction function = card.cyclic[channel][number];
-    uint8_t image[kDataAreaBytes];
-    lock.unlock();
-    const int16_t status = TheEquipment().Read(channel, function.equipment, *function.read,
-                                               function.address, function.count, image);
-    lock.lock();
-    CyclicFunction& present = card.cyclic[channel][number];
-    if (!present.defined || !present.running || present.generation != function.generation) return;
+// Stores what a cycle read into the function's database area, unless the
+// function was stopped, started or redefined since the cycle began. The
+// caller holds the lock.
+void StoreCycle(Card& card, const CycleRequest& request, int16_t status, const uint8_t* image) {
+    CyclicFunction& present = card.cyclic[request.channel][request.number];
+    if (present.posted == request.generation) present.posted = 0;
+    if (!present.defined || !present.running || present.generation != request.generation) return;
     present.lastStatus = status;
     if (status != kStatusOk) return;  // the image stays
     Format format;
     int32_t elements;
-    ImageLayout(*function.read, function.databaseKind, function.count, &format, &elements);
-    WriteDatabase(DatabaseOfChannel(card, channel), format, function.databaseAddress, elements,
-                  image);
+    ImageLayout(*present.read, present.databaseKind, present.count, &format, &elements);
+    WriteDatabase(DatabaseOfChannel(card, request.channel), format, present.databaseAddress,
+                  elements, image);
     present.hasRun = true;
     ++present.cycles;
+}
+
+// One cycle of function (channel, number): its equipment block into its
+// database area. The equipment side may take the read to a thread of its own
+// (Post), and the function then waits for its answer; otherwise, and always
+// when here is true, the equipment side reads now, with the lock in lock
+// released meanwhile.
+void RunCycle(Card& card, std::unique_lock<std::mutex>& lock, int32_t channel, int32_t number,
+              bool here) {
+    CyclicFunction& function = card.cyclic[channel][number];
+    const CycleRequest request{
+        channel,       number,           function.generation, function.equipment,
+        function.read, function.address, function.count};
+    // Marked before the equipment side has it: its answer may come first.
+    function.posted = function.generation;
+    const Clock::time_point dispatched = Clock::now();
+    uint8_t image[kDataAreaBytes];
+    lock.unlock();
+    Equipment& side = TheEquipment();
+    const bool posted = !here && side.Post(request);
+    int16_t status = kStatusOk;
+    if (!posted)
+        status = side.Read(channel, request.equipment, *request.routine, request.address,
+                           request.count, image);
+    lock.lock();
+    CyclicFunction& present = card.cyclic[channel][number];
+    if (!posted)
+        StoreCycle(card, request, status, image);
+    else if (present.generation == request.generation)
+        present.due = NextPlace(dispatched, PeriodOf(present), channel, number);
+}
+
+// Whether the function waits for its next cycle: defined, running, and no
+// cycle of it still read by the equipment side.
+bool Waiting(const CyclicFunction& function) {
+    return function.defined && function.running && function.posted != function.generation;
 }
 
 // The card's thread: the equipment side's own work, and the cyclic functions
@@ -116,14 +167,13 @@ void CardThreadMain() {
              ++channel)
             for (int32_t number = 0; number < kCyclicPerChannel && !card.threadStop; ++number) {
                 CyclicFunction& function = card.cyclic[channel][number];
-                if (!function.defined || !function.running) continue;
+                if (!Waiting(function)) continue;
                 if (function.due <= now) {
                     function.due += PeriodOf(function);
                     if (function.due <= now) function.due = now + PeriodOf(function);
-                    RunCycle(card, lock, channel, number);
+                    RunCycle(card, lock, channel, number, false);
                 }
-                if (function.defined && function.running && function.due < next)
-                    next = function.due;
+                if (Waiting(function) && function.due < next) next = function.due;
             }
         const auto woken = [&card] { return card.threadStop || card.wakeRequested; };
         if (next == Clock::time_point::max())
@@ -181,6 +231,20 @@ void WakeCardThread() {
     Card& card = TheCard();
     std::lock_guard<std::mutex> guard(card.lock);
     EnsureCardThread(card);
+    WakeLocked(card);
+}
+
+void FinishCycle(const CycleRequest& request, int16_t status, const uint8_t* image) {
+    Card& card = TheCard();
+    std::lock_guard<std::mutex> guard(card.lock);
+    StoreCycle(card, request, status, image);
+    // The function may be due again, and the thread waits without it.
+    WakeLocked(card);
+}
+
+void ForgetPostedCycles(Card& card) {
+    for (auto& channel : card.cyclic)
+        for (CyclicFunction& function : channel) function.posted = 0;
     WakeLocked(card);
 }
 
@@ -419,6 +483,6 @@ QUN_EXPORT void ApcCyclicStep(void) {
     for (int32_t channel = 0; channel < kChannelCount; ++channel)
         for (int32_t number = 0; number < kCyclicPerChannel; ++number) {
             const CyclicFunction& function = card.cyclic[channel][number];
-            if (function.defined && function.running) RunCycle(card, lock, channel, number);
+            if (function.defined && function.running) RunCycle(card, lock, channel, number, true);
         }
 }

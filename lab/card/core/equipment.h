@@ -15,6 +15,26 @@
 
 namespace apc {
 
+// One cycle of a cyclic function, as the core hands it to the equipment side
+// to read on a thread of its own (Equipment::Post). generation tells the
+// core, when the answer comes, whether the function is still the one that
+// asked.
+struct CycleRequest {
+    int32_t channel = 0;
+    int32_t number = 0;
+    uint64_t generation = 0;
+    int32_t equipment = 0;
+    const RoutineInfo* routine = nullptr;
+    int32_t address = 0;
+    int32_t count = 0;
+};
+
+// The answer to a posted cycle: the status and, on 0, the image in the
+// routine's format. Called by the equipment side from its own thread without
+// a lock of its own held; the core stores it unless the function was
+// stopped, started or redefined meanwhile.
+void FinishCycle(const CycleRequest& request, int16_t status, const uint8_t* image);
+
 class Equipment {
 public:
     virtual ~Equipment() = default;
@@ -39,6 +59,18 @@ public:
                          int32_t address, int32_t count, uint8_t* out) = 0;
     virtual int16_t Write(int32_t channel, int32_t equipment, const RoutineInfo& routine,
                           int32_t address, int32_t count, const uint8_t* in) = 0;
+
+    // A cycle's read, taken to be done on a thread of the equipment side's
+    // own so that a slow or silent equipment holds up its own cycles and no
+    // others: answers true and later calls FinishCycle once, unless it closes
+    // first (the core then forgets the cycle at exitbus). False: the core
+    // reads on the card's thread (Read), as an equipment that answers at once
+    // may.
+    virtual bool Post(const CycleRequest& /*request*/) { return false; }
+
+    // How many calls the journal keeps from power-on until ApcSetJournalLimit
+    // says otherwise. Called with the core's lock held: it only answers.
+    virtual int32_t JournalLimit() const { return kDefaultJournalLimit; }
 
     // Work of its own on the card's thread, called on every turn of it:
     // answers when it wants to be called next, Clock::time_point::max() for

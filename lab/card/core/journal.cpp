@@ -1,7 +1,8 @@
 // The journal of every routine call: arguments, status and the data bytes the
 // call moved (what a write took, what a read delivered), at most 1024 bytes.
 //
-// The journal keeps the newest ApcSetJournalLimit entries (200000 unless set):
+// The journal keeps the newest ApcSetJournalLimit entries (unless set, the
+// equipment side's number: 200000, and none on the software card):
 // a long run of the host program drops its oldest entries instead of growing
 // without end. Sequence numbers go on counting across dropped entries.
 #include <cstring>

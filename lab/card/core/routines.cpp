@@ -116,7 +116,11 @@ const RoutineInfo* CyclicReadByCode(int32_t code) {
 }
 
 Card& TheCard() {
-    static Card* card = new Card;
+    static Card* card = [] {
+        Card* made = new Card;
+        made->journalLimit = TheEquipment().JournalLimit();
+        return made;
+    }();
     return *card;
 }
 
@@ -311,6 +315,8 @@ QUN_EXPORT void QUN_CDECL exitbus(int16_t* status) {
     EndCardThread(card, lock);
     lock.unlock();
     TheEquipment().Close();
+    lock.lock();
+    ForgetPostedCycles(card);
 }
 
 // ---- Network routines -----------------------------------------------------------

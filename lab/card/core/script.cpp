@@ -24,7 +24,7 @@ void ResetLocked(Card& card) {
     card.cycParamScripts.clear();
     card.journal.clear();
     card.nextSequence = 0;
-    card.journalLimit = kDefaultJournalLimit;
+    card.journalLimit = TheEquipment().JournalLimit();
     card.failureRate = 0;
     card.failureStatuses.clear();
     card.injectedFailures = 0;

@@ -18,18 +18,30 @@
 // register a, byte b the low byte of register b/2 for even b and its high
 // byte for odd b, and double word or float a the registers 2a and 2a + 1 in
 // the equipment's word order. Requests longer than one Modbus request may
-// carry are split.
+// carry are split; those of double words and floats on register pairs, so
+// that each value comes from one request.
+//
+// Each equipment is a unit on a connection of its own (connection.h), whose
+// worker does the equipment's cyclic polls; the routines that the driver
+// calls run on the caller's thread, one at a time with the polls of the
+// same connection. A status file (status_file.h) shows each device's state.
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <shared_mutex>
+#include <vector>
 
+#include "driver/platform/abi.h"
 #include "lab/card/core/data_format.h"
 #include "lab/card/core/equipment.h"
-#include "lab/card/softcard/link.h"
+#include "lab/card/softcard/connection.h"
+#include "lab/card/softcard/device_stats.h"
 #include "lab/card/softcard/settings.h"
+#include "lab/card/softcard/softcard_control.h"
+#include "lab/card/softcard/status_file.h"
 
 namespace softcard {
 namespace {
@@ -62,6 +74,31 @@ constexpr int64_t kTableSize = 65536;
 constexpr int32_t kMostBits = 8 * apc::kDataAreaBytes;
 // Bytes from an odd address reach one register more than half their count.
 constexpr int32_t kMostRegisters = apc::kDataAreaBytes / 2 + 1;
+// Register pairs are never cut: a double word or float comes from one request.
+constexpr int32_t kMostPairsRead = MODBUS_MAX_READ_REGISTERS / 2 * 2;      // 124
+constexpr int32_t kMostPairsWritten = MODBUS_MAX_WRITE_REGISTERS / 2 * 2;  // 122
+
+// An equipment: a unit on a connection.
+struct Device {
+    explicit Device(const DeviceSettings& given) : settings(given) {}
+    const DeviceSettings settings;
+    Connection* connection = nullptr;
+    DeviceStats stats;
+    // It answered mask write (22) with exception 1: lone bytes are written
+    // by reading the register and writing it back.
+    std::atomic<bool> noMaskWrite{false};
+};
+
+// One request of the card to a device, and the errno of its last failure.
+struct Call {
+    Device& device;
+    int error = 0;
+
+    template <typename Request>
+    int16_t Exchange(Request request) {
+        return device.connection->Exchange(device.settings.unit, device.stats, &error, request);
+    }
+};
 
 // Runs part(offset, n) over count elements in pieces of at most most.
 template <typename Part>
@@ -75,9 +112,9 @@ int16_t InPieces(int32_t count, int32_t most, Part part) {
     return 0;
 }
 
-int16_t ReadBits(Link& link, Table table, int32_t first, int32_t count, uint8_t* bits) {
+int16_t ReadBits(Call& call, Table table, int32_t first, int32_t count, uint8_t* bits) {
     return InPieces(count, MODBUS_MAX_READ_BITS, [&](int32_t done, int32_t n) {
-        return link.Exchange([&](modbus_t* device) {
+        return call.Exchange([&](modbus_t* device) {
             return table == Table::kCoils
                        ? modbus_read_bits(device, first + done, n, bits + done)
                        : modbus_read_input_bits(device, first + done, n, bits + done);
@@ -85,9 +122,10 @@ int16_t ReadBits(Link& link, Table table, int32_t first, int32_t count, uint8_t*
     });
 }
 
-int16_t ReadRegisters(Link& link, Table table, int32_t first, int32_t count, uint16_t* registers) {
-    return InPieces(count, MODBUS_MAX_READ_REGISTERS, [&](int32_t done, int32_t n) {
-        return link.Exchange([&](modbus_t* device) {
+int16_t ReadRegisters(Call& call, Table table, int32_t first, int32_t count, int32_t most,
+                      uint16_t* registers) {
+    return InPieces(count, most, [&](int32_t done, int32_t n) {
+        return call.Exchange([&](modbus_t* device) {
             return table == Table::kHoldingRegisters
                        ? modbus_read_registers(device, first + done, n, registers + done)
                        : modbus_read_input_registers(device, first + done, n, registers + done);
@@ -95,35 +133,57 @@ int16_t ReadRegisters(Link& link, Table table, int32_t first, int32_t count, uin
     });
 }
 
-int16_t WriteBits(Link& link, int32_t first, int32_t count, const uint8_t* bits) {
+int16_t WriteBits(Call& call, int32_t first, int32_t count, const uint8_t* bits) {
     if (count == 1)
-        return link.Exchange(
+        return call.Exchange(
             [&](modbus_t* device) { return modbus_write_bit(device, first, bits[0]); });
     return InPieces(count, MODBUS_MAX_WRITE_BITS, [&](int32_t done, int32_t n) {
-        return link.Exchange([&](modbus_t* device) {
+        return call.Exchange([&](modbus_t* device) {
             return modbus_write_bits(device, first + done, n, bits + done);
         });
     });
 }
 
-int16_t WriteRegisters(Link& link, int32_t first, int32_t count, const uint16_t* registers) {
+int16_t WriteRegisters(Call& call, int32_t first, int32_t count, int32_t most,
+                       const uint16_t* registers) {
     if (count == 1)
-        return link.Exchange(
+        return call.Exchange(
             [&](modbus_t* device) { return modbus_write_register(device, first, registers[0]); });
-    return InPieces(count, MODBUS_MAX_WRITE_REGISTERS, [&](int32_t done, int32_t n) {
-        return link.Exchange([&](modbus_t* device) {
+    return InPieces(count, most, [&](int32_t done, int32_t n) {
+        return call.Exchange([&](modbus_t* device) {
             return modbus_write_registers(device, first + done, n, registers + done);
         });
     });
 }
 
-// One byte of a register, the other byte left as the device has it.
-int16_t WriteByte(Link& link, int32_t byte, uint8_t value) {
+// One byte of a register, the other byte left as the device has it: by mask
+// write (22), or where the device has no mask write by reading the register
+// (3) and writing it back (6), which another master may come between.
+int16_t WriteByte(Call& call, int32_t byte, uint8_t value) {
     const bool low = byte % 2 == 0;
     const uint16_t keep = low ? 0xFF00 : 0x00FF;
     const uint16_t put = low ? value : static_cast<uint16_t>(value << 8);
-    return link.Exchange(
-        [&](modbus_t* device) { return modbus_mask_write_register(device, byte / 2, keep, put); });
+    Device& device = call.device;
+    if (!device.noMaskWrite) {
+        const int16_t status = call.Exchange([&](modbus_t* context) {
+            return modbus_mask_write_register(context, byte / 2, keep, put);
+        });
+        if (status != kStatusRefused || call.error != EMBXILFUN) return status;
+        if (!device.noMaskWrite.exchange(true)) {
+            std::fprintf(stderr,
+                         "softcard: channel %d equipment %d: the device has no mask write "
+                         "(function 22): lone bytes are read and written back whole\n",
+                         device.settings.channel, device.settings.equipment);
+            std::fflush(stderr);
+        }
+    }
+    uint16_t word = 0;
+    if (const int16_t status = call.Exchange(
+            [&](modbus_t* context) { return modbus_read_registers(context, byte / 2, 1, &word); }))
+        return status;
+    word = static_cast<uint16_t>((word & keep) | put);
+    return call.Exchange(
+        [&](modbus_t* context) { return modbus_write_register(context, byte / 2, word); });
 }
 
 uint8_t ByteOf(uint16_t registerValue, int32_t byte) {
@@ -142,14 +202,14 @@ void SplitWords(uint32_t value, WordOrder order, uint16_t* pair) {
     pair[1] = order == WordOrder::kHighFirst ? low : high;
 }
 
-int16_t ReadAs(Link& link, Table table, Format format, int32_t address, int32_t count,
+int16_t ReadAs(Call& call, Table table, Format format, int32_t address, int32_t count,
                uint8_t* out) {
-    const WordOrder order = link.settings().wordOrder;
+    const WordOrder order = call.device.settings.wordOrder;
     uint16_t registers[kMostRegisters];
     switch (format) {
         case Format::kPackedBits: {
             uint8_t bits[kMostBits];
-            if (const int16_t status = ReadBits(link, table, address, count, bits)) return status;
+            if (const int16_t status = ReadBits(call, table, address, count, bits)) return status;
             std::memset(out, 0, static_cast<size_t>(apc::FormatBytes(format, count)));
             for (int32_t k = 0; k < count; ++k)
                 if (bits[k] != 0) out[k / 8] |= static_cast<uint8_t>(1u << (k % 8));
@@ -157,7 +217,8 @@ int16_t ReadAs(Link& link, Table table, Format format, int32_t address, int32_t 
         }
         case Format::kWords:
         case Format::kBcdWords: {
-            if (const int16_t status = ReadRegisters(link, table, address, count, registers))
+            if (const int16_t status = ReadRegisters(call, table, address, count,
+                                                     MODBUS_MAX_READ_REGISTERS, registers))
                 return status;
             for (int32_t k = 0; k < count; ++k) {
                 uint32_t value = registers[k];
@@ -171,8 +232,8 @@ int16_t ReadAs(Link& link, Table table, Format format, int32_t address, int32_t 
         case Format::kPackedBytes: {
             const int32_t first = address / 2;
             const int32_t last = (address + count - 1) / 2;
-            if (const int16_t status =
-                    ReadRegisters(link, table, first, last - first + 1, registers))
+            if (const int16_t status = ReadRegisters(call, table, first, last - first + 1,
+                                                     MODBUS_MAX_READ_REGISTERS, registers))
                 return status;
             for (int32_t k = 0; k < count; ++k) {
                 const uint8_t byte = ByteOf(registers[(address + k) / 2 - first], address + k);
@@ -185,7 +246,7 @@ int16_t ReadAs(Link& link, Table table, Format format, int32_t address, int32_t 
         }
         case Format::kDwords: {
             if (const int16_t status =
-                    ReadRegisters(link, table, 2 * address, 2 * count, registers))
+                    ReadRegisters(call, table, 2 * address, 2 * count, kMostPairsRead, registers))
                 return status;
             for (int32_t k = 0; k < count; ++k)
                 apc::Put32(out + 4 * k, JoinWords(registers[2 * k], registers[2 * k + 1], order));
@@ -200,14 +261,14 @@ int16_t ReadAs(Link& link, Table table, Format format, int32_t address, int32_t 
     return kStatusUnsupported;
 }
 
-int16_t WriteAs(Link& link, Format format, int32_t address, int32_t count, const uint8_t* in) {
-    const WordOrder order = link.settings().wordOrder;
+int16_t WriteAs(Call& call, Format format, int32_t address, int32_t count, const uint8_t* in) {
+    const WordOrder order = call.device.settings.wordOrder;
     uint16_t registers[kMostRegisters];
     switch (format) {
         case Format::kPackedBits: {
             uint8_t bits[kMostBits];
             for (int32_t k = 0; k < count; ++k) bits[k] = (in[k / 8] >> (k % 8)) & 1u;
-            return WriteBits(link, address, count, bits);
+            return WriteBits(call, address, count, bits);
         }
         case Format::kWords:
         case Format::kBcdWords:
@@ -218,14 +279,14 @@ int16_t WriteAs(Link& link, Format format, int32_t address, int32_t count, const
                 registers[k] =
                     static_cast<uint16_t>(format == Format::kBcdWords ? apc::ToBcd(value) : value);
             }
-            return WriteRegisters(link, address, count, registers);
+            return WriteRegisters(call, address, count, MODBUS_MAX_WRITE_REGISTERS, registers);
         case Format::kBytes16:
         case Format::kPackedBytes: {
             // The byte routines take the low byte of each 16-bit element.
             const int32_t step = format == Format::kBytes16 ? 2 : 1;
             int32_t k = 0;
             if (address % 2 != 0) {  // the high byte of the first register alone
-                if (const int16_t status = WriteByte(link, address, in[0])) return status;
+                if (const int16_t status = WriteByte(call, address, in[0])) return status;
                 k = 1;
             }
             const int32_t whole = (count - k) / 2;
@@ -233,18 +294,18 @@ int16_t WriteAs(Link& link, Format format, int32_t address, int32_t count, const
                 registers[r] = static_cast<uint16_t>(in[step * (k + 2 * r)] |
                                                      (in[step * (k + 2 * r + 1)] << 8));
             if (whole > 0) {
-                if (const int16_t status =
-                        WriteRegisters(link, (address + k) / 2, whole, registers))
+                if (const int16_t status = WriteRegisters(call, (address + k) / 2, whole,
+                                                          MODBUS_MAX_WRITE_REGISTERS, registers))
                     return status;
             }
             k += 2 * whole;
-            if (k < count) return WriteByte(link, address + k, in[step * k]);
+            if (k < count) return WriteByte(call, address + k, in[step * k]);
             return 0;
         }
         case Format::kDwords:
             for (int32_t k = 0; k < count; ++k)
                 SplitWords(apc::Get32(in + 4 * k), order, registers + 2 * k);
-            return WriteRegisters(link, 2 * address, 2 * count, registers);
+            return WriteRegisters(call, 2 * address, 2 * count, kMostPairsWritten, registers);
         case Format::kNone:
         case Format::kQuickBits:
         case Format::kCycParam:
@@ -252,6 +313,24 @@ int16_t WriteAs(Link& link, Format format, int32_t address, int32_t count, const
             break;
     }
     return kStatusUnsupported;
+}
+
+// What a failed request of the card tried, and why it failed, for the
+// device's last error.
+std::string Failure(const Call& call, const RoutineInfo& routine, int32_t address, int32_t count,
+                    int16_t status) {
+    std::string why;
+    if (call.error >= EMBXILFUN && call.error <= EMBXGTAR)
+        why = "exception " + std::to_string(call.error - MODBUS_ENOBASE) + " (" +
+              modbus_strerror(call.error) + ")";
+    else if (status == kStatusRemote)
+        why = call.device.connection->Reason(call.error);
+    else if (status == kStatusUnsupported)
+        why = "no Modbus counterpart";
+    else
+        why = "a value that is no BCD";
+    return "status " + std::to_string(status) + ", " + routine.name + " " + std::to_string(count) +
+           " from " + std::to_string(address) + ": " + why;
 }
 
 class ModbusEquipment : public apc::Equipment {
@@ -266,32 +345,79 @@ public:
             std::fflush(stderr);
             return kStatusNoSettings;
         }
-        std::map<int32_t, std::unique_ptr<Link>> links;
-        for (const DeviceSettings& device : settings.devices)
-            links[Key(device.channel, device.equipment)] = std::make_unique<Link>(device);
+        Equipments equipments;
+        equipments.settingsPath = path;
+        equipments.status = settings.status;
+        equipments.openedAt = std::time(nullptr);
+        for (const DeviceSettings& given : settings.devices) {
+            const Endpoint endpoint{given.host, given.port, given.timeoutMs, given.reconnectMs};
+            auto device = std::make_unique<Device>(given);
+            equipments.connections.push_back(std::make_unique<Connection>(endpoint, Label(given)));
+            device->connection = equipments.connections.back().get();
+            equipments.devices[Key(given.channel, given.equipment)] = std::move(device);
+        }
         uint32_t cards = 0;
         for (int32_t channel = 0; channel < apc::kChannelCount; ++channel)
             if ((settings.channels & (1u << channel)) != 0)
                 cards |= 1u << (channel / apc::kChannelsPerCard);
         *installedCards = cards;
-        std::fprintf(stderr, "softcard: %s: %d equipment(s) over Modbus TCP\n", path.c_str(),
-                     static_cast<int>(settings.devices.size()));
+        const std::string statusPath = StatusPath(path, settings.status);
+        std::fprintf(stderr, "softcard: %s: %d equipment(s) over Modbus TCP; status file %s\n",
+                     path.c_str(), static_cast<int>(settings.devices.size()),
+                     statusPath.empty() ? "off" : statusPath.c_str());
         std::fflush(stderr);
-        std::unique_lock<std::shared_mutex> guard(lock_);
-        channels_ = settings.channels;
-        links_.swap(links);
+        {
+            std::unique_lock<std::shared_mutex> guard(lock_);
+            channels_ = settings.channels;
+            std::swap(equipments_, equipments);
+        }
+        {
+            std::lock_guard<Lock> guard(summaryLock_);
+            statusPath_ = statusPath;
+        }
+        {
+            std::shared_lock<std::shared_mutex> guard(lock_);
+            Summarise(View(equipments_, 0));
+        }
+        if (!statusPath.empty())
+            writer_.Start(statusPath, settings.status.periodSeconds, [this] {
+                std::shared_lock<std::shared_mutex> guard(lock_);
+                const CardView view = View(equipments_, 0);
+                Summarise(view);
+                return StatusText(view);
+            });
         return 0;
     }
 
-    // The connections close when their links go.
+    // The connections close first, each breaking off the request under way;
+    // then the status file shows the state in which exitbus found them.
     void Close() override {
-        std::map<int32_t, std::unique_ptr<Link>> links;
-        std::unique_lock<std::shared_mutex> guard(lock_);
-        channels_ = 0;
-        links_.swap(links);
+        writer_.Stop();
+        Equipments closing;
+        {
+            std::unique_lock<std::shared_mutex> guard(lock_);
+            channels_ = 0;
+            std::swap(equipments_, closing);
+        }
+        if (closing.devices.empty() && closing.settingsPath.empty()) return;
+        std::vector<ConnectionState> states;
+        for (const auto& entry : closing.devices)
+            states.push_back(entry.second->connection->State());
+        for (const auto& connection : closing.connections) connection->Stop();
+        for (const auto& connection : closing.connections) connection->Close();
+        CardView view = View(closing, std::time(nullptr));
+        for (size_t i = 0; i < view.devices.size(); ++i) view.devices[i].connection = states[i];
+        Summarise(view);
+        if (!StatusPath(closing.settingsPath, closing.status).empty())
+            writer_.Write(StatusText(view));
     }
 
     void Reset() override { Close(); }
+
+    // A plant runs this card for months: a journal of its calls would hold
+    // up to its limit of them (tens of MB) in the host's memory. Tests and
+    // tools that want one ask for it.
+    int32_t JournalLimit() const override { return 0; }
 
     bool InRange(const RoutineInfo& routine, int32_t address, int32_t count) override {
         if (address < 0 || count < 0) return false;
@@ -311,35 +437,115 @@ public:
                  int32_t count, uint8_t* out) override {
         std::shared_lock<std::shared_mutex> guard(lock_);
         int16_t status;
-        Link* link = Find(channel, equipment, &status);
-        if (link == nullptr) return status;
-        const Table table = TableOf(routine.area);
-        if (table == Table::kNone) return kStatusUnsupported;
-        return ReadAs(*link, table, routine.format, address, count, out);
+        Device* device = Find(channel, equipment, &status);
+        if (device == nullptr) return status;
+        return ReadFrom(*device, false, routine, address, count, out);
     }
 
     int16_t Write(int32_t channel, int32_t equipment, const RoutineInfo& routine, int32_t address,
                   int32_t count, const uint8_t* in) override {
         std::shared_lock<std::shared_mutex> guard(lock_);
         int16_t status;
-        Link* link = Find(channel, equipment, &status);
-        if (link == nullptr) return status;
+        Device* device = Find(channel, equipment, &status);
+        if (device == nullptr) return status;
+        Call call{*device};
         if (TableOf(routine.area) != Table::kCoils &&
             TableOf(routine.area) != Table::kHoldingRegisters)
-            return kStatusUnsupported;
-        return WriteAs(*link, routine.format, address, count, in);
+            status = kStatusUnsupported;
+        else
+            status = WriteAs(call, routine.format, address, count, in);
+        device->stats.Finished(
+            false, status,
+            status == 0 ? std::string() : Failure(call, routine, address, count, status));
+        return status;
+    }
+
+    // The poll goes to the device's connection, whose worker answers the core.
+    bool Post(const apc::CycleRequest& request) override {
+        std::shared_lock<std::shared_mutex> guard(lock_);
+        int16_t status;
+        Device* device = Find(request.channel, request.equipment, &status);
+        if (device == nullptr) return false;
+        // The device lives until Close has ended the worker.
+        return device->connection->Post([device, request] {
+            uint8_t image[apc::kDataAreaBytes];
+            const int16_t status =
+                ReadFrom(*device, true, *request.routine, request.address, request.count, image);
+            apc::FinishCycle(request, status, image);
+        });
+    }
+
+    // The summary line with the status file's path.
+    std::string StatusLine() {
+        std::lock_guard<Lock> guard(summaryLock_);
+        if (summary_.empty()) return summary_;
+        return summary_ + "; status file " + (statusPath_.empty() ? "off" : statusPath_);
     }
 
 private:
+    struct Equipments {
+        std::string settingsPath;
+        StatusSettings status;
+        std::time_t openedAt = 0;
+        std::vector<std::unique_ptr<Connection>> connections;
+        std::map<int32_t, std::unique_ptr<Device>> devices;  // by Key
+    };
+
     static int32_t Key(int32_t channel, int32_t equipment) {
         return channel * apc::kEquipmentCount + equipment;
     }
 
-    // The link of (channel, equipment), or null with the status to answer.
+    static std::string Label(const DeviceSettings& device) {
+        return "channel " + std::to_string(device.channel) + " equipment " +
+               std::to_string(device.equipment) + " (" + device.host + ":" +
+               std::to_string(device.port) + " unit " + std::to_string(device.unit) + ")";
+    }
+
+    static CardView View(const Equipments& equipments, std::time_t closedAt) {
+        CardView view;
+        view.settingsPath = equipments.settingsPath;
+        view.periodSeconds = equipments.status.periodSeconds;
+        view.now = std::time(nullptr);
+        view.openedAt = equipments.openedAt;
+        view.closedAt = closedAt;
+        for (const auto& entry : equipments.devices) {
+            const Device& device = *entry.second;
+            DeviceView seen;
+            seen.channel = device.settings.channel;
+            seen.equipment = device.settings.equipment;
+            seen.endpoint = device.settings.host + ":" + std::to_string(device.settings.port);
+            seen.unit = device.settings.unit;
+            seen.connection = device.connection->State();
+            seen.stats = device.stats.Take();
+            seen.maskWriteRefused = device.noMaskWrite;
+            view.devices.push_back(seen);
+        }
+        return view;
+    }
+
+    void Summarise(const CardView& view) {
+        std::lock_guard<Lock> guard(summaryLock_);
+        summary_ = SummaryLine(view);
+    }
+
+    static int16_t ReadFrom(Device& device, bool poll, const RoutineInfo& routine, int32_t address,
+                            int32_t count, uint8_t* out) {
+        Call call{device};
+        const Table table = TableOf(routine.area);
+        const int16_t status = table == Table::kNone
+                                   ? kStatusUnsupported
+                                   : ReadAs(call, table, routine.format, address, count, out);
+        device.stats.Finished(
+            poll, status,
+            status == 0 ? std::string() : Failure(call, routine, address, count, status));
+        return status;
+    }
+
+    // The device of (channel, equipment), or null with the status to answer.
     // The caller holds lock_.
-    Link* Find(int32_t channel, int32_t equipment, int16_t* status) {
-        const auto found = links_.find(Key(channel, equipment));
-        if ((channels_ & (1u << channel)) == 0 || found == links_.end()) {
+    Device* Find(int32_t channel, int32_t equipment, int16_t* status) {
+        const auto found = equipments_.devices.find(Key(channel, equipment));
+        if ((channels_ & (1u << channel)) == 0 || found == equipments_.devices.end()) {
             *status = kStatusNotConfigured;
             return nullptr;
         }
@@ -348,7 +554,11 @@ private:
 
     std::shared_mutex lock_;
     uint32_t channels_ = 0;
-    std::map<int32_t, std::unique_ptr<Link>> links_;
+    Equipments equipments_;
+    StatusWriter writer_;
+    Lock summaryLock_;
+    std::string summary_;
+    std::string statusPath_;
 };
 
 }  // namespace
@@ -362,3 +572,14 @@ Equipment& TheEquipment() {
 }
 
 }  // namespace apc
+
+QUN_EXPORT int32_t SoftcardStatusLine(char* text, int32_t size) {
+    auto& equipment = static_cast<softcard::ModbusEquipment&>(apc::TheEquipment());
+    const std::string line = equipment.StatusLine();
+    if (text != nullptr && size > 0) {
+        const size_t n = std::min(line.size(), static_cast<size_t>(size - 1));
+        std::memcpy(text, line.data(), n);
+        text[n] = '\0';
+    }
+    return static_cast<int32_t>(line.size());
+}

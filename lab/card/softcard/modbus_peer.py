@@ -8,6 +8,7 @@ and come back as a failing device would.
   modbus_peer.py [--port N] [--unit U] [--size N] [--pattern] [--image FILE]
                  [--ready FILE] [--log FILE] [--control FILE]
                  [--outage-on-write TABLE:ADDRESS=VALUE --outage-for SECONDS]
+                 [--no-mask-write-unit U] [--silent-ready FILE]
 
 Tables: co (coils), di (discrete inputs), hr (holding registers), ir (input
 registers), each of --size elements from address 0; a request past them gets
@@ -20,11 +21,16 @@ compute (see pattern_value). An image file has lines
 
 with '#' comments. --ready receives the port once the server listens. --log
 receives one JSON object a line: each request ({"t", "event": "request",
-"table", "address", "count", "write"}), each connection made or closed, and
-the outages. --control names a file whose content (up, down, mute) the server
-follows: down closes the connections and stops listening, mute keeps them but
-answers nothing. --outage-on-write goes down for --outage-for seconds after a
-write of VALUE to ADDRESS of TABLE.
+"table", "address", "count", "write"}), each connection made or closed, the
+mask writes refused, and the outages. --control names a file whose content
+(up, down, mute, garble) the server follows: down closes the connections and
+stops listening, mute keeps them but answers nothing, garble answers with
+another transaction's identifier. --outage-on-write goes down for
+--outage-for seconds after a write of VALUE to ADDRESS of TABLE.
+--no-mask-write-unit serves a second unit with the same image that answers
+mask write (function 22) with exception 1, as devices without it do.
+--silent-ready receives the port of a second server that takes connections
+and never answers: a silent device beside this one.
 """
 import argparse
 import asyncio
@@ -38,6 +44,7 @@ import time
 
 from pymodbus.datastore import (ModbusSequentialDataBlock, ModbusServerContext,
                                 ModbusSlaveContext)
+from pymodbus.pdu import ModbusExceptions
 from pymodbus.server.async_io import (ModbusConnectedRequestHandler,
                                       ModbusTcpServer)
 
@@ -94,6 +101,7 @@ class Peer:
         self.args = args
         self.log_file = open(args.log, "a", encoding="utf-8") if args.log else None
         self.muted = False
+        self.garbled = False
         self.down = False
         self.server = None
         self.port = args.port
@@ -182,8 +190,39 @@ class Handler(ModbusConnectedRequestHandler):
         PEER.record("close")
 
     def execute(self, request, *addr):
-        if not PEER.muted:
-            super().execute(request, *addr)
+        if PEER.muted:
+            return
+        if request.function_code == 22 and request.unit_id == PEER.args.no_mask_write_unit:
+            PEER.record("refused", function=22, unit=request.unit_id)
+            response = request.doException(ModbusExceptions.IllegalFunction)
+            response.transaction_id = request.transaction_id
+            response.unit_id = request.unit_id
+            self.send(response, *addr)
+            return
+        super().execute(request, *addr)
+
+    def send(self, message, *addr, **kwargs):
+        if PEER.garbled and not kwargs.get("skip_encoding", False):
+            message.transaction_id = (message.transaction_id + 1) & 0xFFFF
+        super().send(message, *addr, **kwargs)
+
+
+async def silent_server(args):
+    """A device that takes connections and never answers."""
+    async def swallow(reader, writer):
+        try:
+            while await reader.read(4096):
+                pass
+        except ConnectionError:
+            pass
+        writer.close()
+
+    server = await asyncio.start_server(swallow, args.host, 0)
+    port = server.sockets[0].getsockname()[1]
+    with open(args.silent_ready + ".tmp", "w", encoding="utf-8") as ready:
+        ready.write(f"{port}\n")
+    os.replace(args.silent_ready + ".tmp", args.silent_ready)
+    return server
 
 
 async def follow_control(path):
@@ -197,6 +236,7 @@ async def follow_control(path):
         if state != last:
             last = state
             PEER.muted = state == "mute"
+            PEER.garbled = state == "garble"
             if state == "down":
                 await PEER.go_down()
             else:
@@ -218,11 +258,15 @@ async def main(args):
     blocks = {table: ModbusSequentialDataBlock(0, values[table]) for table in TABLES}
     unit = RecordingContext(di=blocks["di"], co=blocks["co"], hr=blocks["hr"],
                             ir=blocks["ir"], zero_mode=True)
-    context = ModbusServerContext(slaves={args.unit: unit}, single=False)
+    units = {args.unit: unit}
+    if args.no_mask_write_unit is not None:
+        units[args.no_mask_write_unit] = unit
+    context = ModbusServerContext(slaves=units, single=False)
     PEER.server = ModbusTcpServer(context, address=(args.host, args.port), handler=Handler,
                                   allow_reuse_address=True)
     await PEER.listen()
     PEER.record("listen", port=PEER.port)
+    silent = await silent_server(args) if args.silent_ready else None
     if args.ready:
         with open(args.ready + ".tmp", "w", encoding="utf-8") as ready:
             ready.write(f"{PEER.port}\n")
@@ -234,6 +278,8 @@ async def main(args):
         asyncio.get_event_loop().add_signal_handler(sig, stop.set)
     await stop.wait()
     await PEER.go_down()
+    if silent:
+        silent.close()
 
 
 def parse_args():
@@ -249,6 +295,8 @@ def parse_args():
     parser.add_argument("--control")
     parser.add_argument("--outage-on-write")
     parser.add_argument("--outage-for", type=float, default=3.0)
+    parser.add_argument("--no-mask-write-unit", type=int)
+    parser.add_argument("--silent-ready")
     return parser.parse_args()
 
 

@@ -36,14 +36,27 @@ bool Number(const std::string& text, int32_t low, int32_t high, int32_t* value) 
     return true;
 }
 
-// "[channel C]" or "[channel C equipment E]", blanks between the words.
+// The highest unit of the Modbus address range, and the broadcast-free
+// value that TCP devices take as "the device itself".
+constexpr int32_t kHighestUnit = 247;
+constexpr int32_t kTcpUnit = 255;
+
+// The [status] section.
+constexpr int32_t kStatusSection = -2;
+
+// "[channel C]", "[channel C equipment E]" or "[status]", blanks between the
+// words; [status] sets *channel to kStatusSection.
 bool Section(const std::string& inside, int32_t* channel, int32_t* equipment) {
     std::istringstream words(Lower(inside));
     std::string word, channelText, word2, equipmentText, rest;
     words >> word >> channelText >> word2 >> equipmentText >> rest;
+    *equipment = -1;
+    if (word == "status" && channelText.empty()) {
+        *channel = kStatusSection;
+        return true;
+    }
     if (word != "channel" || !Number(channelText, 0, kChannels - 1, channel) || !rest.empty())
         return false;
-    *equipment = -1;
     if (word2.empty() && equipmentText.empty()) return true;
     return word2 == "equipment" && Number(equipmentText, 0, kEquipments - 1, equipment);
 }
@@ -61,6 +74,7 @@ public:
         if (equals == std::string::npos) return Fail("expected 'key = value' or a [section]");
         const std::string key = Lower(Trim(line.substr(0, equals)));
         const std::string value = Trim(line.substr(equals + 1));
+        if (channel_ == kStatusSection) return StatusKey(key, value);
         if (channel_ < 0) return Fail("'" + key + "' outside a [channel] section");
         return equipment_ < 0 ? ChannelKey(key, value) : DeviceKey(key, value);
     }
@@ -96,7 +110,8 @@ private:
         int32_t channel = -1, equipment = -1;
         if (!Section(line.substr(1, line.size() - 2), &channel, &equipment))
             return Fail("unknown section " + line +
-                        " (use [channel C] or [channel C equipment E], C 0 to 31, E 0 to 255)");
+                        " (use [channel C], [channel C equipment E], C 0 to 31, E 0 to 255,"
+                        " or [status])");
         const int32_t key = channel * kEquipments + equipment;
         if (std::find(seen_.begin(), seen_.end(), key) != seen_.end())
             return Fail("section " + line + " given twice");
@@ -132,7 +147,12 @@ private:
         } else if (key == "port") {
             if (!Number(value, 1, 65535, &device.port)) return Fail("port 1 to 65535");
         } else if (key == "unit") {
-            if (!Number(value, 0, 255, &device.unit)) return Fail("unit 0 to 255");
+            int32_t unit = -1;
+            if (!Number(value, 0, kTcpUnit, &unit) || (unit > kHighestUnit && unit != kTcpUnit))
+                return Fail("unit " + value +
+                            ": 0 to 247, or 255 (248 to 254 are reserved in Modbus, and the"
+                            " Modbus library refuses to address them over TCP)");
+            device.unit = unit;
         } else if (key == "timeout") {
             if (!Number(value, 1, 60000, &device.timeoutMs))
                 return Fail("timeout 1 to 60000 (milliseconds)");
@@ -150,6 +170,23 @@ private:
         } else {
             return Fail("unknown key '" + key +
                         "' (an equipment has: host, port, unit, timeout, word_order, reconnect)");
+        }
+        return true;
+    }
+
+    bool StatusKey(const std::string& key, const std::string& value) {
+        StatusSettings& status = settings_->status;
+        if (key == "file") {
+            // No control characters: a zero byte would cut the name short.
+            const bool printable = std::all_of(
+                value.begin(), value.end(), [](unsigned char c) { return c >= ' ' && c != 0x7F; });
+            if (value.empty() || !printable) return Fail("file: a file name, or off");
+            status.file = Lower(value) == "off" ? std::string() : value;
+        } else if (key == "period") {
+            if (!Number(value, 1, 3600, &status.periodSeconds))
+                return Fail("period 1 to 3600 (seconds)");
+        } else {
+            return Fail("unknown key '" + key + "' (the status has: file, period)");
         }
         return true;
     }
@@ -189,6 +226,15 @@ std::string SettingsPath(const std::string& folder) {
     const char* named = std::getenv(kSettingsVariable);
     if (named != nullptr && named[0] != '\0') return named;
     return folder + kSettingsFileName;
+}
+
+std::string StatusPath(const std::string& settingsPath, const StatusSettings& status) {
+    const std::string& name = status.file;
+    if (name.empty()) return name;
+    const bool full = name[0] == '/' || name[0] == '\\' || (name.size() > 1 && name[1] == ':');
+    if (full) return name;
+    const size_t slash = settingsPath.find_last_of("\\/");
+    return slash == std::string::npos ? name : settingsPath.substr(0, slash + 1) + name;
 }
 
 bool LoadSettings(const std::string& path, Settings* settings, std::string* error) {

@@ -9,7 +9,6 @@
 
 #include <cctype>
 #include <cstdio>
-#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,32 +16,17 @@
 #include "lab/qunhost/platform/system.h"
 #include "recorder/trace/card_routines.h"
 #include "recorder/trace/trace_reader.h"
+#include "tests/lab/qunhost/plant_trace.h"
 #include "tests/lab/qunhost/platform/child_process.h"
-#include "tests/support/process.h"
 
 namespace {
 
+using qunhost_test::DriverFolder;
+using qunhost_test::ExamplePlant;
 using qunhost_test::Outcome;
 using qunhost_test::RunQunhost;
 
 std::string Bin() { return qunhost::sys::ProgramFolder(); }
-std::string Here() { return qunhost::sys::CurrentFolder() + "/"; }
-
-// A folder of its own with the given driver module and card library.
-std::string DriverFolder(const std::string& name, const std::string& driver,
-                         const std::string& card) {
-    namespace fs = std::filesystem;
-    const fs::path folder = fs::path(qunhost::sys::CurrentFolder()) / name;
-    fs::create_directories(folder);
-    // Removed first: the MinGW runtime's copy_file does not overwrite.
-    fs::remove(folder / qunhost::sys::kDriverFileName);
-    fs::remove(folder / qunhost::sys::kCardLibraryName);
-    fs::copy_file(driver, folder / qunhost::sys::kDriverFileName);
-    fs::copy_file(card, folder / qunhost::sys::kCardLibraryName);
-    return (folder / qunhost::sys::kDriverFileName).string();
-}
-
-std::string ExamplePlant() { return std::string(QUNHOST_SOURCE_DIR) + "/examples/plant/plant.scn"; }
 
 // The lines of the tables of values and of the summary: what the run read
 // and wrote. Time stamps and the driver's log are left out.
@@ -65,15 +49,9 @@ std::vector<std::string> Results(const std::string& output) {
 
 TEST(Replay, TheExamplePlantRecordedThroughTheTapReplaysAlikeAndAPlantedChangeIsFound) {
     const std::string sim = Bin() + qunhost::sys::kCardLibraryName;
-    const std::string trace = Here() + "plant.qtr";
-    std::remove(trace.c_str());
-    const std::string tapped = DriverFolder("tapped", Bin() + qunhost::sys::kDriverFileName,
-                                            Bin() + "tap/" + qunhost::sys::kCardLibraryName);
-    // The recorder's settings, which the host program run next inherits.
-    qun_test::SetEnvironment("QUN_TAP_LIBRARY", sim.c_str());
-    qun_test::SetEnvironment("QUN_TAP_TRACE", trace.c_str());
-    const Outcome recorded =
-        RunQunhost({"--plain", "--table-every", "0s", "--driver", tapped, ExamplePlant()});
+    const qunhost_test::PlantRecording& recording = qunhost_test::RecordedExamplePlant();
+    const std::string& trace = recording.trace;
+    const Outcome& recorded = recording.run;
     ASSERT_EQ(0, recorded.exitCode) << recorded.output;
     EXPECT_NE(std::string::npos, recorded.output.find("card library: the simulated card\n"))
         << "the host finds the simulated card's controls behind the tap\n"
@@ -124,7 +102,7 @@ TEST(Replay, TheExamplePlantRecordedThroughTheTapReplaysAlikeAndAPlantedChangeIs
 
     // The trace forged: each AppGetCycParam call delivering 1024 bytes of
     // 0x41 into the driver's 256-byte record, its checksum made good.
-    const std::string forged = Here() + "forged.qtr";
+    const std::string forged = qunhost::sys::CurrentFolder() + "/forged.qtr";
     std::vector<uint8_t> bytes(reinterpret_cast<const uint8_t*>(&read.header),
                                reinterpret_cast<const uint8_t*>(&read.header + 1));
     for (qtrace::TraceRecord record : read.records) {

@@ -235,6 +235,13 @@ TEST(CommandLine, OptionsAndMistakes) {
     EXPECT_EQ("p.scn", o.scenario);
     ASSERT_TRUE(ParseOptions({"--info"}, &o, &error));
     EXPECT_TRUE(o.scenario.empty());
+    // Rotated files of a recording follow the first one.
+    ASSERT_TRUE(ParseOptions({"--trace", "t.qtr.1", "t.qtr", "--report=r.html", "--channel", "0"},
+                             &o, &error))
+        << error;
+    EXPECT_EQ((std::vector<std::string>{"t.qtr.1", "t.qtr"}), o.traceFiles);
+    EXPECT_EQ("r.html", o.reportFile);
+    EXPECT_EQ(0, o.traceFilter.channel);
 
     struct Case {
         std::vector<std::string> arguments;
@@ -250,6 +257,9 @@ TEST(CommandLine, OptionsAndMistakes) {
         {{"--log-level", "x", "p.scn"}, "--log-level x is not a level from 0 to 1000"},
         {{"--table-every", "2", "p.scn"}, "--table-every 2 is not a duration (as 500ms or 2s)"},
         {{"--plain=yes", "p.scn"}, "--plain takes no value"},
+        {{"--report", "r.html"},
+         "--report needs the traces to report on: --trace FILE [FILE...] --report r.html"},
+        {{"--trace", "t.qtr", "--report"}, "--report needs the report's file name, as report.html"},
         {{"--browse", "p.scn"},
          "--browse opens the dialog only; run the scenario p.scn without it"},
     };

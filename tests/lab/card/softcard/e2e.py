@@ -18,11 +18,13 @@ folder holds the software card's card library. Then:
   interval from 0.8 to 1.5 times the period), reads failed while the device was
   away with the driver's remote-error lines, and it was polled again within
   seconds of its return;
-- every connection was closed by EndQun, a second before the host ended.
+- every connection was closed by EndQun, a second before the host ended;
+- the summary's line of the devices' state, and the status file at exitbus.
 """
 import argparse
 import json
 import os
+import re
 import shlex
 import shutil
 import statistics
@@ -123,6 +125,8 @@ def last_table(output):
 def run_host(args):
     for name in ("e2e.scn", "qunDOZ01.INT"):
         shutil.copy(os.path.join(HERE, "e2e", name), name)
+    if os.path.exists("softcard-status.txt"):
+        os.remove("softcard-status.txt")
     with open("softcard.ini", "w", encoding="utf-8") as settings:
         settings.write("# written by e2e.py\n[channel 0]\nprotocol = modbus-tcp\n\n"
                        "[channel 0 equipment 1]\nhost = 127.0.0.1\n"
@@ -233,6 +237,19 @@ def main():
     if closes:
         print(f"last connection closed {ended - closes[-1]:.2f} s before the host ended")
         check.expect(ended - closes[-1] >= 1.0, "a connection was open until the host ended")
+
+    # The devices' state in the host program's summary and in the status file.
+    check.expect(re.search(r"^  softcard    1 device: 1 connected, 0 away; \d+ requests: \d+ ok, "
+                           r"\d+ status 4, \d+ status 70; status file softcard-status.txt$",
+                           output, re.MULTILINE),
+                 "no line of the software card's devices in the summary")
+    status_file = ""
+    if os.path.exists("softcard-status.txt"):
+        with open("softcard-status.txt", encoding="utf-8") as text:
+            status_file = text.read()
+    check.expect("closed (exitbus) at" in status_file and
+                 "channel 0 equipment 1: 127.0.0.1:" in status_file,
+                 "the status file does not show the device at exitbus")
 
     summary = output[output.rfind("summary"):] if "summary" in output else output[-2000:]
     print(summary.rstrip())

@@ -12,12 +12,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
 
 #include "lab/card/softcard/settings.h"
+#include "lab/card/softcard/softcard_control.h"
 #include "tests/lab/card/simulated/applicom_support.h"
 #include "tests/support/process.h"
 
@@ -31,10 +33,11 @@ constexpr int kUnit = 17;
 constexpr int kTimeoutMs = 300;
 constexpr int kReconnectMs = 200;
 
-int PeerPort() {
-    const char* port = std::getenv("PEER_PORT");
+int PortOf(const char* variable) {
+    const char* port = std::getenv(variable);
     return port != nullptr ? std::atoi(port) : 0;
 }
+int PeerPort() { return PortOf("PEER_PORT"); }
 
 // The pattern image of modbus_peer.py.
 uint16_t Coil(int32_t a) { return a % 3 == 0 ? 1 : 0; }
@@ -115,24 +118,54 @@ private:
     bool connected_ = false;
 };
 
-std::string Equipment(int equipment, int port, const char* extra) {
+std::string Equipment(int equipment, int port, int unit, const char* extra) {
     return "[channel 0 equipment " + std::to_string(equipment) +
            "]\nhost = 127.0.0.1\nport = " + std::to_string(port) +
-           "\nunit = " + std::to_string(kUnit) + "\ntimeout = " + std::to_string(kTimeoutMs) +
+           "\nunit = " + std::to_string(unit) + "\ntimeout = " + std::to_string(kTimeoutMs) +
            "\nreconnect = " + std::to_string(kReconnectMs) + "\n" + extra;
 }
 
 // Equipment 1 high word first, 2 low word first, 3 a unit the device does
-// not have; channel 1 speaks Modbus TCP without equipments; channel 4's
-// equipment 1 is a port where nothing listens.
+// not have, 5 a device that never answers, 6 a unit without mask write;
+// channel 1 speaks Modbus TCP without equipments; channel 4's equipment 1 is
+// a port where nothing listens. The status file is rewritten every second.
 std::string TestSettings() {
     const int port = PeerPort();
-    return "; the software card's tests\n[channel 0]\nprotocol = modbus-tcp\n" +
-           Equipment(1, port, "word_order = high-first\n") +
-           Equipment(2, port, "word_order = low-first\n") + Equipment(3, port, "unit = 99\n") +
+    return "; the software card's tests\n[status]\nperiod = 1\n"
+           "[channel 0]\nprotocol = modbus-tcp\n" +
+           Equipment(1, port, kUnit, "word_order = high-first\n") +
+           Equipment(2, port, kUnit, "word_order = low-first\n") + Equipment(3, port, 99, "") +
+           Equipment(5, PortOf("PEER_SILENT_PORT"), kUnit, "") + Equipment(6, port, 18, "") +
            "[channel 1]\nprotocol = modbus-tcp\n[channel 4]\nprotocol = modbus-tcp\n"
            "[channel 4 equipment 1]\nhost = 127.0.0.1\nport = 1\ntimeout = 300\n";
 }
+
+// The peer's record from line first on: the requests it served, each as
+// "hr 0 124" or "hr 0 122 write", and its other events by name.
+std::vector<std::string> PeerRecord(size_t first) {
+    std::ifstream log("peer.log");
+    std::vector<std::string> events;
+    std::string line;
+    const auto field = [&line](const std::string& name) {
+        const size_t at = line.find("\"" + name + "\": ");
+        if (at == std::string::npos) return std::string();
+        const size_t from = at + name.size() + 4;
+        std::string value = line.substr(from, line.find_first_of(",}", from) - from);
+        if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
+        return value;
+    };
+    for (size_t n = 0; std::getline(log, line); ++n) {
+        if (n < first) continue;
+        std::string event = field("event");
+        if (event == "request")
+            event = field("table") + " " + field("address") + " " + field("count") +
+                    (field("write") == "true" ? " write" : "");
+        events.push_back(event);
+    }
+    return events;
+}
+
+size_t PeerRecordLength() { return PeerRecord(0).size(); }
 
 // The peer follows its control file and answers in the file beside it.
 void SetPeer(const std::string& state) {
@@ -444,6 +477,169 @@ TEST_F(Softcard, ADeviceThatGoesAwayIsReconnectedByItself) {
     EXPECT_EQ(status, 0);
 }
 
+// A device that never answers and one that refuses connections beside a
+// healthy one: the healthy one's cyclic function keeps its period, and the
+// driver's requests to it answer at once.
+TEST_F(Softcard, SilentNeighboursCostAHealthyDeviceNothing) {
+    Cyc healthy;
+    healthy.period = 1;  // 100 ms
+    healthy.count = 8;
+    healthy.address = 40;
+    Cyc silent = healthy;
+    silent.number = 2;
+    silent.equipment = 5;
+    silent.databaseAddress = 100;
+    Cyc refusing = healthy;
+    refusing.channel = 4;
+    refusing.equipment = 1;
+    ASSERT_EQ(Create(silent), 0);
+    ASSERT_EQ(Create(refusing), 0);
+    ASSERT_EQ(Create(healthy), 0);
+    Clock::time_point start = Clock::now();
+    double slowest = 0;
+    Bytes data(1024);
+    while (Seconds(start) < 1.5) {
+        const Clock::time_point asked = Clock::now();
+        EXPECT_EQ(Net(readword, 0, 1, 1, 0, data.data()), 0);
+        slowest = std::max(slowest, Seconds(asked));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    const int32_t cycles = CyclesRun(0, 1);
+    std::printf(
+        "beside a silent and a refusing device: %d cycles of 100 ms in %.2f s; "
+        "the slowest read %.3f s\n",
+        cycles, Seconds(start), slowest);
+    EXPECT_GE(cycles, 13) << "the healthy device's polls wait for nobody";
+    EXPECT_LT(slowest, kTimeoutMs / 1000.0 / 2) << "nor do the driver's requests to it";
+    EXPECT_EQ(Trans(0, 2, data.data()), 70) << "the silent device's function fails";
+    EXPECT_EQ(Trans(4, 1, data.data()), 70) << "the refusing device's too";
+    start = Clock::now();
+    int16_t status = -1;
+    exitbus(&status);
+    std::printf("exitbus with a request to the silent device under way: %.3f s\n", Seconds(start));
+}
+
+// A double word or float comes from one request: requests are cut on
+// register pairs, 124 registers to read and 122 to write.
+TEST_F(Softcard, DoubleWordsAreNeverCutBetweenRequests) {
+    Bytes data(1024);
+    const size_t before = PeerRecordLength();
+    ASSERT_EQ(Net(readdword, 0, 1, 256, 0, data.data()), 0);
+    EXPECT_EQ(data, Dwords(0, 256, true));
+    std::vector<uint16_t> registers;
+    for (int32_t k = 0; k < 256; ++k) {
+        const uint32_t value = 0x10000u * static_cast<uint32_t>(k) + 0x8000u + k;
+        std::memcpy(&data[4 * k], &value, 4);
+        registers.push_back(static_cast<uint16_t>(value >> 16));
+        registers.push_back(static_cast<uint16_t>(value));
+    }
+    ASSERT_EQ(Net(writefword, 0, 1, 256, 1000, data.data()), 0);
+    std::vector<std::string> requests;
+    for (const std::string& event : PeerRecord(before))
+        if (event.compare(0, 3, "hr ") == 0) requests.push_back(event);
+    const std::vector<std::string> expected = {
+        "hr 0 124",          "hr 124 124",        "hr 248 124",        "hr 372 124",
+        "hr 496 16",         "hr 2000 122 write", "hr 2122 122 write", "hr 2244 122 write",
+        "hr 2366 122 write", "hr 2488 24 write"};
+    EXPECT_EQ(requests, expected);
+    Device device;
+    EXPECT_EQ(device.Registers(2000, 512), registers);
+}
+
+// Unit 18 answers mask write with exception 1: a lone byte is read with its
+// register and written back whole, and the device is not asked again.
+TEST_F(Softcard, LoneBytesReachADeviceWithoutMaskWrite) {
+    Device device;
+    ASSERT_TRUE(device.connected());
+    const size_t before = PeerRecordLength();
+    Bytes data(1024);
+    data[0] = 0xA5;
+    EXPECT_EQ(Net(writepackbyte, 0, 6, 1, 2 * 1600 + 1, data.data()), 0) << "a high byte";
+    data[0] = 0x5A;
+    EXPECT_EQ(Net(writebyte, 0, 6, 1, 2 * 1601, data.data()), 0) << "a low byte";
+    EXPECT_EQ(device.Registers(1600, 2),
+              (std::vector<uint16_t>{static_cast<uint16_t>(0xA500 | (Holding(1600) & 0xFF)),
+                                     static_cast<uint16_t>((Holding(1601) & 0xFF00) | 0x5A)}));
+    const std::vector<std::string> record = PeerRecord(before);
+    EXPECT_EQ(std::count(record.begin(), record.end(), "refused"), 1)
+        << "the device's answer is remembered";
+}
+
+// An answer to another transaction fails its request and keeps the
+// connection: the next request goes out at once on it.
+TEST_F(Softcard, AGarbledAnswerCostsItsRequestOnly) {
+    Bytes data(1024);
+    ASSERT_EQ(Net(readword, 0, 1, 1, 0, data.data()), 0);
+    SetPeer("garble");
+    EXPECT_EQ(Net(readword, 0, 1, 1, 0, data.data()), 70);
+    SetPeer("up");
+    const size_t before = PeerRecordLength();
+    EXPECT_EQ(Net(readword, 0, 1, 1, 0, data.data()), 0) << "not away for the reconnect time";
+    const std::vector<std::string> record = PeerRecord(before);
+    EXPECT_EQ(std::count(record.begin(), record.end(), "connect"), 0) << "the same connection";
+}
+
+// The lines of a device's block in the status file, from its first line to
+// the blank line after it.
+std::string Block(const std::string& text, const std::string& device) {
+    const size_t start = text.find("\n" + device + ": ");
+    if (start == std::string::npos) return std::string();
+    return text.substr(start + 1, text.find("\n\n", start + 1) - start - 1);
+}
+
+std::string StatusFile() {
+    std::ifstream file("softcard-status.txt", std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+TEST_F(Softcard, TheStatusFileShowsEachDevicesState) {
+    Bytes data(1024);
+    ASSERT_EQ(Net(readword, 0, 1, 1, 0, data.data()), 0);
+    EXPECT_EQ(Net(readword, 0, 1, 2, 9999, data.data()), 4);
+    EXPECT_EQ(Net(readword, 4, 1, 1, 0, data.data()), 70);
+    const Clock::time_point start = Clock::now();
+    std::string text;
+    while (Block(text = StatusFile(), "channel 4 equipment 1").find("away") == std::string::npos &&
+           Seconds(start) < 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::string port = std::to_string(PeerPort());
+    const struct {
+        const char* device;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"channel 0 equipment 1",
+         {"channel 0 equipment 1: 127.0.0.1:" + port + " unit 17", "  state       connected since ",
+          "  requests    2: 1 ok, 1 status 4 (0 cyclic polls, 2 on demand)",
+          "  latency     median ", "  last error  ",
+          " status 4, readword 2 from 9999: exception 2 (Illegal data address)"}},
+        {"channel 0 equipment 5", {"  state       not connected yet", "  requests    0 ("}},
+        {"channel 4 equipment 1",
+         {"  state       away since ", "  requests    1: 1 status 70 (0 cyclic polls, 1 on demand)",
+          "  latency     no answer yet", " status 70, readword 1 from 0: "}},
+    };
+    for (const auto& c : cases)
+        for (const std::string& line : c.lines)
+            EXPECT_NE(Block(text, c.device).find(line), std::string::npos)
+                << c.device << ": no '" << line << "' in\n"
+                << text;
+    EXPECT_NE(text.find("devices     6 devices: 1 connected, 1 away (channel 4 equipment 1); 3 "
+                        "requests: 1 ok, 1 status 4, 1 status 70\n"),
+              std::string::npos)
+        << text;
+
+    int16_t status = -1;
+    exitbus(&status);
+    EXPECT_NE(StatusFile().find(", closed (exitbus) at "), std::string::npos);
+    char line[300];
+    ASSERT_GT(SoftcardStatusLine(line, sizeof line), 0);
+    EXPECT_EQ(std::string(line),
+              "6 devices: 1 connected, 1 away (channel 4 equipment 1); 3 requests: 1 ok, 1 "
+              "status 4, 1 status 70; status file softcard-status.txt")
+        << "as exitbus found them";
+}
+
 TEST_F(Softcard, LatencyOfReadsAndWritesOverLoopback) {
     Bytes data(1024);
     constexpr int kRounds = 200;
@@ -461,7 +657,8 @@ TEST_F(Softcard, LatencyOfReadsAndWritesOverLoopback) {
 }
 
 // One round of work on the card: a cyclic function, connections to two
-// equipments, and exitbus; answers the card's threads while it ran.
+// equipments, two threads reading the first at once, and exitbus; answers
+// the card's threads while it ran.
 int32_t Round() {
     EXPECT_EQ(Open(), 0);
     Cyc c;
@@ -469,6 +666,13 @@ int32_t Round() {
     EXPECT_EQ(Create(c), 0);
     Bytes data(1024);
     EXPECT_EQ(Net(readword, 0, 2, 1, 0, data.data()), 0);
+    const auto reads = [] {
+        Bytes data(1024);
+        for (int i = 0; i < 50; ++i) EXPECT_EQ(Net(readword, 0, 1, 1, 0, data.data()), 0);
+    };
+    std::thread other(reads);
+    reads();
+    other.join();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const int32_t threads = qun_test::ThreadCount();
     int16_t status = -1;
@@ -481,7 +685,9 @@ TEST_F(Softcard, ExitbusLeavesNoThreadAndNoConnection) {
     int16_t status = -1;
     exitbus(&status);
     // A first round: what the system sets up on the first connection of a
-    // library (name resolution, sockets) stays and is not the card's.
+    // library (name resolution, sockets), and what its thread library sets
+    // up the first time two threads meet at a lock, stays and is not the
+    // card's.
     Round();
     const int32_t threads = qun_test::ThreadCount();
     const int32_t handles = qun_test::HandleCount();
@@ -520,6 +726,12 @@ TEST(SoftcardSettings, MistakesAreNamedWithTheirLine) {
          "line 4: host '192.0.2.7\r1' is not a name"},
         {"[channel 3 equipment 1]\nhost = h\n", "channel 3 has no 'protocol = modbus-tcp'"},
         {"[channel 0]\nprotocol modbus-tcp\n", "line 2: expected 'key = value'"},
+        // The library would keep the unit it had and reach another device.
+        {"[channel 0]\nprotocol = modbus-tcp\n[channel 0 equipment 1]\nunit = 248\n",
+         "line 4: unit 248: 0 to 247, or 255"},
+        {"[channel 0]\nprotocol = modbus-tcp\n[channel 0 equipment 1]\nunit = 254\n",
+         "line 4: unit 254: 0 to 247, or 255"},
+        {"[status]\nperiod = 0\n", "line 2: period 1 to 3600"},
     };
     for (const auto& c : cases) {
         softcard::Settings settings;
