@@ -47,6 +47,14 @@ else()
   set(QUN_COLD_START_LINE "RIREVI: ColdStart() version compiled on <date> at time <time>")
 endif()
 
+# The libmodbus DLL that the install notes name (the native build's package,
+# for tests only, has the same notes).
+set(QUN_LIBMODBUS_DLL_NAME libmodbus-5.dll)
+if(WIN32 AND TARGET softcard)
+  get_target_property(dll libmodbus IMPORTED_LOCATION)
+  get_filename_component(QUN_LIBMODBUS_DLL_NAME ${dll} NAME)
+endif()
+
 set(texts ${CMAKE_BINARY_DIR}/package-texts)
 configure_file(packaging/INSTALL.txt.in ${texts}/INSTALL.txt @ONLY NEWLINE_STYLE ${QUN_NEWLINES})
 configure_file(packaging/NOT-FOR-A-LIVE-PLANT.txt.in ${texts}/NOT-FOR-A-LIVE-PLANT.txt @ONLY
@@ -69,6 +77,20 @@ install(FILES ${texts}/cardtap.ini.example DESTINATION ${QUN_RECORDER})
 if(TARGET softcard)
   install(TARGETS softcard
     RUNTIME DESTINATION ${QUN_SOFTWARE_CARD} LIBRARY DESTINATION ${QUN_SOFTWARE_CARD})
+endif()
+# On Windows libmodbus goes beside it as a DLL of its own, with its licence
+# and where its source is (LIBMODBUS-SOURCE.txt): a plant may replace it.
+# Natively the card uses the system's libmodbus.
+if(WIN32 AND TARGET softcard)
+  file(STRINGS ${QUN_LIBMODBUS_MINGW}/source-version QUN_LIBMODBUS_VERSION LIMIT_COUNT 1)
+  file(STRINGS ${QUN_LIBMODBUS_MINGW}/build-commands commands)
+  list(TRANSFORM commands PREPEND "    ")
+  list(JOIN commands "\n" QUN_LIBMODBUS_BUILD)
+  configure_file(packaging/LIBMODBUS-SOURCE.txt.in ${texts}/LIBMODBUS-SOURCE.txt @ONLY
+    NEWLINE_STYLE ${QUN_NEWLINES})
+  install(FILES ${dll} ${texts}/LIBMODBUS-SOURCE.txt DESTINATION ${QUN_SOFTWARE_CARD})
+  install(FILES ${QUN_LIBMODBUS_MINGW}/COPYING.LESSER DESTINATION ${QUN_SOFTWARE_CARD}
+    RENAME LIBMODBUS-COPYING.LESSER.txt)
 endif()
 configure_file(packaging/softcard.ini.example ${texts}/softcard.ini.example @ONLY
   NEWLINE_STYLE ${QUN_NEWLINES})

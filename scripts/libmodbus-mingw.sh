@@ -1,11 +1,26 @@
 #!/usr/bin/env bash
-# Cross-builds libmodbus for 32-bit Windows (static, i686-w64-mingw32) from
-# Debian's own source package, for the software card's APPLICOM.dll.
+# Cross-builds libmodbus for 32-bit Windows (i686-w64-mingw32) from Debian's
+# own source package, for the software card's APPLICOM.dll. The card links
+# it as a DLL of its own (bin/libmodbus-5.dll, import library
+# lib/libmodbus.dll.a) that ships beside it with its licence, so that a plant
+# may replace the library with its own build (LGPL-2.1-or-later).
 #
-# The result is kept in a cache outside the build folder and reused:
-#   ${QUN_CACHE_DIR:-~/.cache/mordalix}/libmodbus-i686-w64-mingw32/{include,lib}
+# The result is kept in a cache outside the build folders and reused:
+#   ${QUN_CACHE_DIR:-~/.cache/mordalix}/libmodbus-i686-w64-mingw32/
+#     bin/ lib/ include/   the DLL, its import library and the static archive
+#     COPYING.LESSER       the licence, from the source package
+#     source-version       the Debian source package's version
+#     build-commands       how it was configured and built
+#     cache-layout         what this script puts there; another layout
+#                          (an older cache) is built again
 # The script prints that folder as its last line. Running it again does nothing
-# once the library is there.
+# once the library is there. The cache is shared by every checkout of the
+# machine: a build is finished in a folder of its own and then put in place,
+# under a lock, so that no other build sees half a library.
+#
+# The static archive is kept beside the DLL for checkouts that still link it.
+# The DLL is built without a time stamp and the build's folder, so that the
+# same source package gives the same bytes on every machine.
 #
 # It needs a deb-src entry for apt-get source: when the machine has none, one
 # is added for the same archive as its deb entries.
@@ -13,15 +28,28 @@ set -euo pipefail
 cache=${QUN_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/mordalix}
 prefix=$cache/libmodbus-i686-w64-mingw32
 host=i686-w64-mingw32
+layout="2 shared"
 
 say() { echo "libmodbus-mingw: $*" >&2; }
 
-if [ -f "$prefix/lib/libmodbus.a" ] && [ -f "$prefix/include/modbus/modbus.h" ] &&
-  [ -f "$prefix/source-version" ]; then
+ready() {
+  [ "$(cat "$prefix/cache-layout" 2>/dev/null)" = "$layout" ] &&
+    ls "$prefix"/bin/libmodbus*.dll >/dev/null 2>&1 && [ -f "$prefix/lib/libmodbus.dll.a" ] &&
+    [ -f "$prefix/include/modbus/modbus.h" ] && [ -f "$prefix/COPYING.LESSER" ] &&
+    [ -f "$prefix/source-version" ] && [ -f "$prefix/build-commands" ]
+}
+
+use_cache() {
   say "using $prefix (libmodbus $(cat "$prefix/source-version"))"
   echo "$prefix"
   exit 0
-fi
+}
+
+if ready; then use_cache; fi
+mkdir -p "$cache"
+exec 9>"$cache/libmodbus-i686-w64-mingw32.lock"
+flock 9
+if ready; then use_cache; fi  # another checkout built it meanwhile
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
@@ -62,23 +90,45 @@ version=$(sed -nE 's/^Version:[[:space:]]*//p' "$work"/libmodbus_*.dsc | head -n
 [ -n "$src" ] || { say "no unpacked source in $work"; exit 1; }
 
 cd "$src"
+steps=()
+# Whatever the build stamps takes the source package's own date.
+SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -STimestamp)
+export SOURCE_DATE_EPOCH
 if [ ! -x configure ]; then
   say "generating configure (autoreconf)"
   autoreconf -fi >"$work/autoreconf.log" 2>&1
+  steps+=("autoreconf -fi")
 fi
-say "configuring libmodbus $version for $host (static, no documentation, no tests)"
-./configure --host="$host" --prefix="$prefix" --enable-static --disable-shared \
-  --without-documentation --disable-tests \
-  CC="$host-gcc-posix" AR="$host-ar" RANLIB="$host-ranlib" CFLAGS="-O2" \
-  >"$work/configure.log" 2>&1 || {
+# A plain C library needs no libgcc DLL: linked statically, the DLL imports
+# only Windows's own libraries. LDFLAGS go through libtool, which keeps -Wl,
+# options and the -static-* ones.
+options=(--host="$host" --enable-shared --enable-static --without-documentation --disable-tests
+  CC="$host-gcc-posix" AR="$host-ar" RANLIB="$host-ranlib" CFLAGS="-O2 -ffile-prefix-map=$src/="
+  LDFLAGS="-Wl,--no-insert-timestamp -static-libgcc")
+say "configuring libmodbus $version for $host (DLL and static archive, no documentation, no tests)"
+./configure --prefix="$prefix" "${options[@]}" >"$work/configure.log" 2>&1 || {
   tail -n 40 "$work/configure.log" >&2
   exit 1
 }
-say "building and installing into $prefix"
+say "building"
 make -j2 >"$work/make.log" 2>&1 || { tail -n 40 "$work/make.log" >&2; exit 1; }
-rm -rf "$prefix"
-make install >"$work/install.log" 2>&1 || { tail -n 40 "$work/install.log" >&2; exit 1; }
-echo "$version" >"$prefix/source-version"
+staging=$work/staging
+make install DESTDIR="$staging" >"$work/install.log" 2>&1 || {
+  tail -n 40 "$work/install.log" >&2
+  exit 1
+}
+built=$staging$prefix
+cp COPYING.LESSER "$built/COPYING.LESSER"
+echo "$version" >"$built/source-version"
+# As a reader would type them in the unpacked source, with a prefix of their own.
+steps+=("./configure --prefix=<folder> ${options[*]@Q}" "make" "make install")
+printf '%s\n' "${steps[@]}" | sed "s|$src/|<source folder>/|" >"$built/build-commands"
+echo "$layout" >"$built/cache-layout"
+say "putting it in place: $prefix"
+rm -rf "$prefix.old"
+if [ -e "$prefix" ]; then mv "$prefix" "$prefix.old"; fi
+mv "$built" "$prefix"
+rm -rf "$prefix.old"
 cd /
 rm -rf "$work"
 say "libmodbus $version ready in $prefix"

@@ -3,8 +3,9 @@
 # folder and checked as a plant and a lab receive it: exactly the files
 # promised, every checksum in its SHA256SUMS right, the version of
 # CMakeLists.txt in the zip's name, the install notes, the module's version
-# resource and the README, and the example initialisation file read by the
-# driver as it says. Then the test tools run from the unpacked folder:
+# resource and the README, the example initialisation file read by the
+# driver as it says, and in the Windows package the libmodbus DLL beside the
+# software card (which imports it) with its licence and source note. Then the test tools run from the unpacked folder:
 # qunhost --version, --info and the example plant, under Wine for the Windows
 # package, natively for a package of the native build; and the software card
 # from the unpacked package reads its example settings and runs the Modbus
@@ -20,6 +21,8 @@ version=$(sed -n 's/^project(mordalix VERSION \([0-9][0-9.]*\) .*/\1/p' "$root/C
 [ -n "$version" ] || { echo "package test: no project version in CMakeLists.txt" >&2; exit 2; }
 tools=test-tools-NOT-FOR-A-LIVE-PLANT
 softcard=software-card
+# The Windows package's libmodbus, as scripts/libmodbus-mingw.sh builds it.
+libmodbus_dll=libmodbus-5.dll
 work=$(mktemp -d "${TMPDIR:-/tmp}/mordalix-package-test.XXXXXX")
 used_wine=0
 cleanup() {
@@ -42,9 +45,13 @@ check_zip() {  # zip
     fail "$name: the name does not carry the project's version $version"
     return
   fi
-  local driver host korvex applicom
+  local driver host korvex applicom libmodbus=() notes=()
   if [ "$system" = win32 ]; then
     driver=MORDALIX.DLL host=qunhost.exe korvex=KORVEX.dll applicom=APPLICOM.dll
+    # libmodbus beside the software card, which a plant may replace.
+    libmodbus=("$softcard/$libmodbus_dll" "$softcard/LIBMODBUS-SOURCE.txt"
+      "$softcard/LIBMODBUS-COPYING.LESSER.txt")
+    notes=("$softcard/LIBMODBUS-SOURCE.txt")
   else
     driver=libMORDALIX.so host=qunhost korvex=libKORVEX.so applicom=libAPPLICOM.so
   fi
@@ -59,7 +66,7 @@ check_zip() {  # zip
     "$tools/NOT-FOR-A-LIVE-PLANT.txt" "$tools/plant/plant.scn" "$tools/plant/mistakes.scn" \
     "$tools/plant/qunDOZ01.INT" "card-traffic-recorder/$applicom" \
     "card-traffic-recorder/cardtap.ini.example" "$softcard/$applicom" \
-    "$softcard/softcard.ini.example" | LC_ALL=C sort)
+    "$softcard/softcard.ini.example" "${libmodbus[@]}" | LC_ALL=C sort)
   listed=$(cd "$unpacked" && find . -type f | sed "s|^\./$name/||" | LC_ALL=C sort)
   [ "$listed" = "$expected" ] || fail "$name: files differ from the promised ones:
 $(diff <(echo "$expected") <(echo "$listed") || true)"
@@ -74,7 +81,7 @@ $(diff <(echo "$expected") <(echo "$listed") || true)"
   head -n 1 "$top/INSTALL.txt" | grep -q "^MORDALIX.DLL $version: " ||
     fail "$name: INSTALL.txt does not begin with version $version"
   if grep -l '@[A-Z_]*@' "$top"/*.txt "$top/$tools"/*.txt "$top/qunDOZ01.INT.example" \
-    "$top/$softcard/softcard.ini.example"; then
+    "$top/$softcard/softcard.ini.example" "${notes[@]/#/$top/}"; then
     fail "$name: a placeholder is left in the texts above"
   fi
   if [ "$system" = win32 ]; then
@@ -86,6 +93,17 @@ $(diff <(echo "$expected") <(echo "$listed") || true)"
     grep -q "MORDALIX-$version-win32.zip" "$root/README.md" ||
       fail "README.md does not name the package of version $version (MORDALIX-$version-win32.zip)"
     if grep -qv $'\r$' "$top/INSTALL.txt"; then fail "$name: INSTALL.txt has lines without CR LF"; fi
+    # The card imports the libmodbus DLL shipped beside it, and that DLL only
+    # Windows's own ones; the note names the source it was built from.
+    imports() { i686-w64-mingw32-objdump -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p'; }
+    imports "$top/$softcard/$applicom" | grep -ix "$libmodbus_dll" >/dev/null ||
+      fail "$name: the software card does not import $libmodbus_dll"
+    local others
+    others=$(imports "$top/$softcard/$libmodbus_dll" |
+      grep -viEx '(kernel32|msvcrt|ws2_32|wsock32)\.dll' || true)
+    [ -z "$others" ] || fail "$name: $libmodbus_dll needs DLLs that Windows does not have: $others"
+    grep -Eq $'apt-get source libmodbus=[0-9][^ ]*\r$' "$top/$softcard/LIBMODBUS-SOURCE.txt" ||
+      fail "$name: LIBMODBUS-SOURCE.txt does not name the source package the DLL was built from"
   fi
   if [ "$failures" = "$before" ]; then
     echo "package test: $name: $(wc -l <<<"$expected") files as promised, checksums right, version $version"
@@ -169,6 +187,7 @@ run_software_card() {  # system
   folder=$work/softcard-$system
   mkdir -p "$folder/plant"
   cp "$top/$driver" "$top/$tools/$korvex" "$top/$softcard/$applicom" "$folder/"
+  if [ "$system" = win32 ]; then cp "$top/$softcard/$libmodbus_dll" "$folder/"; fi
   cp "$top/$softcard/softcard.ini.example" "$folder/softcard.ini"
   out=$work/softcard-$system.out
   cd "$top/$tools"
