@@ -91,6 +91,8 @@ if(WIN32 AND TARGET softcard)
   install(FILES ${dll} ${texts}/LIBMODBUS-SOURCE.txt DESTINATION ${QUN_SOFTWARE_CARD})
   install(FILES ${QUN_LIBMODBUS_MINGW}/COPYING.LESSER DESTINATION ${QUN_SOFTWARE_CARD}
     RENAME LIBMODBUS-COPYING.LESSER.txt)
+  file(GLOB source_package ${QUN_LIBMODBUS_MINGW}/source/libmodbus_*)
+  install(FILES ${source_package} DESTINATION ${QUN_SOFTWARE_CARD}/libmodbus-source)
 endif()
 configure_file(packaging/softcard.ini.example ${texts}/softcard.ini.example @ONLY
   NEWLINE_STYLE ${QUN_NEWLINES})

@@ -11,6 +11,8 @@
 #     COPYING.LESSER       the licence, from the source package
 #     source-version       the Debian source package's version
 #     build-commands       how it was configured and built
+#     source/              the source package's files (.dsc and its tarballs),
+#                          shipped with the DLL
 #     cache-layout         what this script puts there; another layout
 #                          (an older cache) is built again
 # The script prints that folder as its last line. Running it again does nothing
@@ -36,7 +38,8 @@ ready() {
   [ "$(cat "$prefix/cache-layout" 2>/dev/null)" = "$layout" ] &&
     ls "$prefix"/bin/libmodbus*.dll >/dev/null 2>&1 && [ -f "$prefix/lib/libmodbus.dll.a" ] &&
     [ -f "$prefix/include/modbus/modbus.h" ] && [ -f "$prefix/COPYING.LESSER" ] &&
-    [ -f "$prefix/source-version" ] && [ -f "$prefix/build-commands" ]
+    [ -f "$prefix/source-version" ] && [ -f "$prefix/build-commands" ] &&
+    ls "$prefix"/source/libmodbus_*.dsc >/dev/null 2>&1
 }
 
 use_cache() {
@@ -119,6 +122,10 @@ make install DESTDIR="$staging" >"$work/install.log" 2>&1 || {
 }
 built=$staging$prefix
 cp COPYING.LESSER "$built/COPYING.LESSER"
+# The source package's own files go with the DLL (the licence wants its
+# source beside the library we hand out): 111 kB.
+mkdir "$built/source"
+cp "$work"/libmodbus_*.dsc "$work"/libmodbus_*.tar.* "$built/source/"
 echo "$version" >"$built/source-version"
 # As a reader would type them in the unpacked source, with a prefix of their own.
 steps+=("./configure --prefix=<folder> ${options[*]@Q}" "make" "make install")

@@ -60,6 +60,24 @@ check_zip() {  # zip
   (cd "$unpacked" && cmake -E tar xf "$zip")
   top=$unpacked/$name
   [ -d "$top" ] || { fail "$name: no folder $name in the zip"; return; }
+  if [ "$system" = win32 ]; then
+    # libmodbus's source package beside it: the .dsc and every file it names,
+    # with the checksums it gives.
+    local dsc sources=$top/$softcard/libmodbus-source
+    dsc=$(cd "$sources" 2>/dev/null && ls libmodbus_*.dsc 2>/dev/null | head -n 1)
+    if [ -z "$dsc" ]; then
+      fail "$name: no libmodbus source package (.dsc) in $softcard/libmodbus-source"
+    else
+      libmodbus+=("$softcard/libmodbus-source/$dsc")
+      local sums
+      sums=$(awk '/^Checksums-Sha256:/ {on = 1; next} /^[^ ]/ {on = 0} on && NF == 3 {print $1 "  " $3}' \
+        "$sources/$dsc")
+      [ -n "$sums" ] || fail "$name: $dsc names no files"
+      while read -r _ file; do libmodbus+=("$softcard/libmodbus-source/$file"); done <<<"$sums"
+      (cd "$sources" && sha256sum --quiet -c <<<"$sums" 2>&1) ||
+        fail "$name: the libmodbus source package's files do not match its .dsc"
+    fi
+  fi
 
   expected=$(printf '%s\n' INSTALL.txt "$driver" SHA256SUMS qunDOZ01.INT.example \
     "$tools/$driver" "$tools/$host" "$tools/$korvex" "$tools/$applicom" \
