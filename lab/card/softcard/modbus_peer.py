@@ -9,7 +9,7 @@ and come back as a failing device would.
   modbus_peer.py [--port N] [--unit U[,U...]] [--size N] [--pattern] [--image FILE]
                  [--ready FILE] [--log FILE] [--control FILE]
                  [--outage-on-write TABLE:ADDRESS=VALUE --outage-for SECONDS]
-                 [--no-mask-write-unit U] [--silent-ready FILE]
+                 [--no-mask-write-unit U] [--unreachable-unit U] [--silent-ready FILE]
   modbus_peer.py --serial PATH [--baud B] [--parity N|E|O] [--data-bits 7|8]
                  [--stop-bits 1|2] [--card-end PATH] [--unit U[,U...]] ...
 
@@ -43,6 +43,8 @@ another transaction's identifier. --outage-on-write goes down for
 --outage-for seconds after a write of VALUE to ADDRESS of TABLE.
 --no-mask-write-unit serves a second unit with the same image that answers
 mask write (function 22) with exception 1, as devices without it do.
+--unreachable-unit answers every request to that unit with exception 11, as
+a gateway does for a device behind it that does not answer.
 --silent-ready receives the port of a second server that takes connections
 and never answers: a silent device beside this one. On a serial line the
 control file's garble corrupts each answer's CRC, and down is not offered.
@@ -215,6 +217,14 @@ class Handler(ModbusConnectedRequestHandler):
     def execute(self, request, *addr):
         if PEER.muted:
             return
+        if request.unit_id == PEER.args.unreachable_unit:
+            # What a gateway answers for a device behind it that is silent.
+            PEER.record("unreachable", unit=request.unit_id)
+            response = request.doException(ModbusExceptions.GatewayNoResponse)
+            response.transaction_id = request.transaction_id
+            response.unit_id = request.unit_id
+            self.send(response, *addr)
+            return
         if request.function_code == 22 and request.unit_id == PEER.args.no_mask_write_unit:
             PEER.record("refused", function=22, unit=request.unit_id)
             response = request.doException(ModbusExceptions.IllegalFunction)
@@ -376,8 +386,10 @@ async def main(args):
         blocks = {table: ModbusSequentialDataBlock(0, list(values[table])) for table in TABLES}
         units[number] = RecordingContext(number, di=blocks["di"], co=blocks["co"],
                                          hr=blocks["hr"], ir=blocks["ir"], zero_mode=True)
-    if args.no_mask_write_unit is not None:
-        units[args.no_mask_write_unit] = units[args.unit[0]]
+    # Units the server must know to answer them as the options say.
+    for number in (args.no_mask_write_unit, args.unreachable_unit):
+        if number is not None:
+            units[number] = units[args.unit[0]]
     context = ModbusServerContext(slaves=units, single=False)
     if args.serial:
         await serve_line(args, context)
@@ -417,6 +429,7 @@ def parse_args():
     parser.add_argument("--outage-on-write")
     parser.add_argument("--outage-for", type=float, default=3.0)
     parser.add_argument("--no-mask-write-unit", type=int)
+    parser.add_argument("--unreachable-unit", type=int)
     parser.add_argument("--silent-ready")
     parser.add_argument("--serial")
     parser.add_argument("--baud", type=int, default=19200)

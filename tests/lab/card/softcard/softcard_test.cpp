@@ -129,7 +129,8 @@ std::string Equipment(int equipment, int port, int unit, const char* extra) {
 // Equipment 1 high word first, 2 low word first, 3 a unit the device does
 // not have, 5 a device that never answers, 6 a unit without mask write, 7
 // unit 17 again on a connection of its own (the others of the device's port
-// share one);
+// share one), 8 a unit that the device answers as a gateway does for a
+// silent device behind it (exception 11);
 // channel 1 speaks Modbus TCP without equipments; channel 4's equipment 1 is
 // a port where nothing listens. The status file is rewritten every second.
 std::string TestSettings() {
@@ -139,7 +140,7 @@ std::string TestSettings() {
            Equipment(1, port, kUnit, "word_order = high-first\n") +
            Equipment(2, port, kUnit, "word_order = low-first\n") + Equipment(3, port, 99, "") +
            Equipment(5, PortOf("PEER_SILENT_PORT"), kUnit, "") + Equipment(6, port, 18, "") +
-           Equipment(7, port, kUnit, "connection = own\n") +
+           Equipment(7, port, kUnit, "connection = own\n") + Equipment(8, port, 19, "") +
            "[channel 1]\nprotocol = modbus-tcp\n[channel 4]\nprotocol = modbus-tcp\n"
            "[channel 4 equipment 1]\nhost = 127.0.0.1\nport = 1\ntimeout = 300\n";
 }
@@ -541,7 +542,7 @@ TEST_F(Softcard, SilentNeighboursCostAHealthyDeviceNothing) {
     std::printf("exitbus with a request to the silent device under way: %.3f s\n", Seconds(start));
 }
 
-// Equipments 1, 2, 3 and 6 are units 17, 17, 99 and 18 of one host and
+// Equipments 1, 2, 3, 6 and 8 are units 17, 17, 99, 18 and 19 of one host and
 // port, as behind a gateway: they share one connection; equipment 7 asked
 // for one of its own.
 TEST_F(Softcard, AGatewaysUnitsShareOneConnection) {
@@ -549,8 +550,19 @@ TEST_F(Softcard, AGatewaysUnitsShareOneConnection) {
     Bytes data(1024);
     for (const int16_t equipment : {1, 2, 6, 1, 7, 2})
         EXPECT_EQ(Net(readword, 0, equipment, 1, 0, data.data()), 0) << "equipment " << equipment;
-    const std::vector<std::string> record = PeerRecord(before);
+    std::vector<std::string> record = PeerRecord(before);
     EXPECT_EQ(std::count(record.begin(), record.end(), "connect"), 2);
+
+    // The gateway's exception 11 marks its unit away, not the gateway.
+    EXPECT_EQ(Net(readword, 0, 8, 1, 0, data.data()), 70) << "exception 11";
+    const size_t away = PeerRecordLength();
+    EXPECT_EQ(Net(readword, 0, 8, 1, 0, data.data()), 70) << "the unit away";
+    EXPECT_EQ(Net(readword, 0, 1, 1, 0, data.data()), 0) << "the gateway's other units answer";
+    record = PeerRecord(away);
+    EXPECT_EQ(std::count(record.begin(), record.end(), "unreachable"), 0)
+        << "an away unit is not asked before its reconnect time";
+    record = PeerRecord(before);
+    EXPECT_EQ(std::count(record.begin(), record.end(), "connect"), 2) << "the connection kept";
 }
 
 // Polls of one unit and the driver's requests to another beside a silent
@@ -702,7 +714,7 @@ TEST_F(Softcard, TheStatusFileShowsEachDevicesState) {
                 << c.device << ": no '" << line << "' in\n"
                 << text;
     // Equipment 2 is unit 17 on the shared connection too: the same device.
-    EXPECT_NE(text.find("devices     7 devices: 2 connected, 1 away (channel 4 equipment 1); 3 "
+    EXPECT_NE(text.find("devices     8 devices: 2 connected, 1 away (channel 4 equipment 1); 3 "
                         "requests: 1 ok, 1 status 4, 1 status 70\n"),
               std::string::npos)
         << text;
@@ -713,7 +725,7 @@ TEST_F(Softcard, TheStatusFileShowsEachDevicesState) {
     char line[300];
     ASSERT_GT(SoftcardStatusLine(line, sizeof line), 0);
     EXPECT_EQ(std::string(line),
-              "7 devices: 2 connected, 1 away (channel 4 equipment 1); 3 requests: 1 ok, 1 "
+              "8 devices: 2 connected, 1 away (channel 4 equipment 1); 3 requests: 1 ok, 1 "
               "status 4, 1 status 70; status file softcard-status.txt")
         << "as exitbus found them";
 }
