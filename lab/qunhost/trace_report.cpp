@@ -63,6 +63,23 @@ std::string Hex(const std::vector<uint8_t>& bytes, size_t most) {
     return text;
 }
 
+// A note's text as it may go to a terminal: a trace from elsewhere could
+// carry escape sequences, so every byte outside printable ASCII is shown as
+// \xHH.
+std::string Printable(const std::vector<uint8_t>& text) {
+    std::string shown;
+    char escaped[8];
+    for (uint8_t byte : text) {
+        if (byte >= 0x20 && byte < 0x7F) {
+            shown += static_cast<char>(byte);
+        } else {
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            shown += escaped;
+        }
+    }
+    return shown;
+}
+
 // The microseconds below which the given share of the sorted durations lie.
 double Percentile(const std::vector<double>& sorted, double share) {
     if (sorted.empty()) return 0;
@@ -132,8 +149,6 @@ std::vector<std::string> TraceSummary(const std::string& path, const Trace& trac
     uint64_t dropped[2] = {0, 0};  // the recorder's memory full, the file not written
     bool haveLast = false;
     uint64_t lastTicks = 0;
-    const uint64_t gapTicks =
-        static_cast<uint64_t>(filter.gapSeconds * static_cast<double>(trace.header.ticksPerSecond));
 
     for (const TraceRecord& record : trace.records) {
         if (!Selected(trace, record, filter)) continue;
@@ -144,7 +159,7 @@ std::vector<std::string> TraceSummary(const std::string& path, const Trace& trac
         }
         if (record.kind == qtrace::kNoteRecord) {
             notes.push_back("  " + Fixed(trace.Seconds(record.ticks), 3) + " s  " +
-                            std::string(record.in.begin(), record.in.end()));
+                            Printable(record.in));
             continue;
         }
         if (record.kind != qtrace::kCallRecord || !KnownRoutine(record.routine)) continue;
@@ -162,7 +177,9 @@ std::vector<std::string> TraceSummary(const std::string& path, const Trace& trac
         ++place.routines[kCardRoutines[record.routine].name];
         ++byStatus[record.status][kCardRoutines[record.routine].name];
         ++byThread[record.thread];
-        if (haveLast && record.ticks > lastTicks && record.ticks - lastTicks > gapTicks)
+        // Compared in seconds: a file's clock rate may be anything at all.
+        if (haveLast && record.ticks > lastTicks &&
+            trace.Seconds(record.ticks - lastTicks) > filter.gapSeconds)
             gaps.push_back("  at " + Fixed(trace.Seconds(lastTicks), 3) + " s for " +
                            Fixed(trace.Seconds(record.ticks - lastTicks), 3) + " s");
         lastTicks = std::max(lastTicks, record.ticks + record.durationTicks);
@@ -272,7 +289,7 @@ std::vector<std::string> TraceListing(const Trace& trace, const TraceFilter& fil
         if (!Selected(trace, record, filter)) continue;
         const std::string at = PadLeft(Fixed(trace.Seconds(record.ticks), 6), 12);
         if (record.kind == qtrace::kNoteRecord) {
-            lines.push_back(at + "  note: " + std::string(record.in.begin(), record.in.end()));
+            lines.push_back(at + "  note: " + Printable(record.in));
         } else if (record.kind == qtrace::kDroppedRecord) {
             lines.push_back(at + "  dropped: " + std::to_string(LostCalls(record)) +
                             " calls not recorded" +

@@ -4,6 +4,8 @@
 // status, the calling thread, the time and the duration. What the real
 // library answers reaches the caller unchanged.
 #include <cstdint>
+#include <cstring>
+#include <initializer_list>
 
 #include "driver/platform/abi.h"
 #include "recorder/tap/platform/tap_system.h"
@@ -24,6 +26,8 @@ using Cyclic = void(QUN_CDECL*)(int16_t*, int16_t*, int16_t*);
 using TransCyclic = void(QUN_CDECL*)(int16_t*, int16_t*, int16_t*, int16_t*, void*, int16_t*);
 
 // One call: the real routine's address, and the record being made of it.
+// The scalar arguments and the data a write hands over are taken as the
+// caller handed them over, before the real routine runs.
 struct Call {
     int routine;
     Tap& tap;
@@ -31,23 +35,36 @@ struct Call {
     uint64_t start = 0;
     int32_t arguments[qtrace::kMostArguments];
     int argumentCount = 0;
+    const void* in = nullptr;
+    uint32_t inBytes = 0;
+    uint8_t handedOver[qtrace::kMostDataBytes];
 
     explicit Call(int id) : routine(id), tap(Tap::Instance()), real(tap.Real(id)) {}
 
-    // False, with the status set, when there is no real routine to call.
-    template <typename Function>
-    Function Target(int16_t* status) {
-        if (real == nullptr) {
-            tap.Missing(routine);
-            *status = tap::kMissingRoutine;
-            return nullptr;
-        }
-        if (tap.recording()) start = tap::Ticks();
-        return reinterpret_cast<Function>(real);
+    void Take(std::initializer_list<int32_t> values) {
+        for (int32_t value : values) arguments[argumentCount++] = value;
+    }
+    // What a write hands over: bytes of data.
+    void HandOver(const void* data, uint32_t bytes) {
+        if (!tap.recording() || data == nullptr || bytes == 0) return;
+        std::memcpy(handedOver, data, bytes);
+        in = handedOver;
+        inBytes = bytes;
     }
 
-    void Finish(int16_t status, const void* in, uint32_t inBytes, const void* out,
-                uint32_t outBytes) {
+    // The real routine; null when there is none, and then the call is
+    // answered kMissingRoutine and recorded as such.
+    template <typename Function>
+    Function Target(int16_t* status) {
+        if (tap.recording()) start = tap::Ticks();
+        if (real != nullptr) return reinterpret_cast<Function>(real);
+        tap.Missing(routine);
+        *status = tap::kMissingRoutine;
+        Finish(*status, nullptr, 0);
+        return nullptr;
+    }
+
+    void Finish(int16_t status, const void* out, uint32_t outBytes) {
         if (!tap.recording()) return;
         const qtrace::CallRecord record{static_cast<uint8_t>(routine),
                                         tap::ThreadId(),
@@ -68,57 +85,46 @@ void ForwardBus(int id, int16_t* status) {
     Call call(id);
     if (Bus real = call.Target<Bus>(status)) {
         real(status);
-        call.Finish(*status, nullptr, 0, nullptr, 0);
+        call.Finish(*status, nullptr, 0);
     }
     if (id == qtrace::routine::exitbus) call.tap.Flush();
+}
+
+// A network or database routine: count elements in the data area, in the
+// routine's format, handed over (writes) or delivered (reads).
+template <typename Function, typename... Arguments>
+void ForwardData(Call& call, int32_t count, void* data, int16_t* status, Arguments... arguments) {
+    const qtrace::CardRoutine& routine = kCardRoutines[call.routine];
+    const uint32_t bytes = qtrace::DataBytes(routine.format, count);
+    if (routine.flow == qtrace::Flow::kIn) call.HandOver(data, bytes);
+    Function real = call.template Target<Function>(status);
+    if (real == nullptr) return;
+    real(arguments..., data, status);
+    const bool delivered = routine.flow == qtrace::Flow::kOut && *status == 0;
+    call.Finish(*status, data, delivered ? bytes : 0);
 }
 
 void ForwardNetwork(int id, int16_t* channel, int16_t* equipment, int16_t* count, int32_t* address,
                     void* data, int16_t* status) {
     Call call(id);
-    Network real = call.Target<Network>(status);
-    if (real == nullptr) return;
-    call.arguments[0] = *channel;
-    call.arguments[1] = *equipment;
-    call.arguments[2] = *count;
-    call.arguments[3] = *address;
-    call.argumentCount = 4;
-    real(channel, equipment, count, address, data, status);
-    const qtrace::CardRoutine& routine = kCardRoutines[id];
-    const uint32_t bytes = qtrace::DataBytes(routine.format, call.arguments[2]);
-    if (routine.flow == qtrace::Flow::kIn)
-        call.Finish(*status, data, bytes, nullptr, 0);
-    else
-        call.Finish(*status, nullptr, 0, data, *status == 0 ? bytes : 0);
+    call.Take({*channel, *equipment, *count, *address});
+    ForwardData<Network>(call, *count, data, status, channel, equipment, count, address);
 }
 
 void ForwardDatabase(int id, int16_t* channel, int16_t* count, int32_t* address, void* data,
                      int16_t* status) {
     Call call(id);
-    Database real = call.Target<Database>(status);
-    if (real == nullptr) return;
-    call.arguments[0] = *channel;
-    call.arguments[1] = *count;
-    call.arguments[2] = *address;
-    call.argumentCount = 3;
-    real(channel, count, address, data, status);
-    const qtrace::CardRoutine& routine = kCardRoutines[id];
-    const uint32_t bytes = qtrace::DataBytes(routine.format, call.arguments[1]);
-    if (routine.flow == qtrace::Flow::kIn)
-        call.Finish(*status, data, bytes, nullptr, 0);
-    else
-        call.Finish(*status, nullptr, 0, data, *status == 0 ? bytes : 0);
+    call.Take({*channel, *count, *address});
+    ForwardData<Database>(call, *count, data, status, channel, count, address);
 }
 
 void ForwardCyclic(int id, int16_t* channel, int16_t* number, int16_t* status) {
     Call call(id);
+    call.Take({*channel, *number});
     Cyclic real = call.Target<Cyclic>(status);
     if (real == nullptr) return;
-    call.arguments[0] = *channel;
-    call.arguments[1] = *number;
-    call.argumentCount = 2;
     real(channel, number, status);
-    call.Finish(*status, nullptr, 0, nullptr, 0);
+    call.Finish(*status, nullptr, 0);
 }
 
 // Two scalar arguments and a data area the routine fills, as long as its
@@ -126,14 +132,12 @@ void ForwardCyclic(int id, int16_t* channel, int16_t* number, int16_t* status) {
 // number).
 void ForwardPairWithData(int id, int16_t* first, int16_t* second, void* data, int16_t* status) {
     Call call(id);
+    call.Take({*first, *second});
     PairWithData real = call.Target<PairWithData>(status);
     if (real == nullptr) return;
-    call.arguments[0] = *first;
-    call.arguments[1] = *second;
-    call.argumentCount = 2;
     real(first, second, data, status);
     const uint32_t bytes = qtrace::DataBytes(kCardRoutines[id].format, 1);
-    call.Finish(*status, nullptr, 0, data, *status == 0 ? bytes : 0);
+    call.Finish(*status, data, *status == 0 ? bytes : 0);
 }
 
 }  // namespace
@@ -223,35 +227,28 @@ QUN_EXPORT void QUN_CDECL createcyc(int16_t* channel, int16_t* number, int16_t* 
                                     int16_t* equipment, int16_t* count, int32_t* address,
                                     int16_t* databaseAddress, int16_t* minusOne, int16_t* status) {
     Call call(qtrace::routine::createcyc);
+    call.Take({*channel, *number, *period, *one, *typeCode, *databaseKind, *equipment, *count,
+               *address, *databaseAddress, *minusOne});
     CreateCyclic real = call.Target<CreateCyclic>(status);
     if (real == nullptr) return;
-    const int32_t arguments[] = {*channel,  *number,          *period,    *one,
-                                 *typeCode, *databaseKind,    *equipment, *count,
-                                 *address,  *databaseAddress, *minusOne};
-    for (int i = 0; i < 11; ++i) call.arguments[i] = arguments[i];
-    call.argumentCount = 11;
     real(channel, number, period, one, typeCode, databaseKind, equipment, count, address,
          databaseAddress, minusOne, status);
-    if (*status == 0)
-        call.tap.RememberCyclic(arguments[0], arguments[1], arguments[5], arguments[7]);
-    call.Finish(*status, nullptr, 0, nullptr, 0);
+    if (*status == 0) call.tap.RememberCyclic(call.arguments);
+    call.Finish(*status, nullptr, 0);
 }
 
 TAP_FORM(transcycpack, kTransCyclic, kOut);
 QUN_EXPORT void QUN_CDECL transcycpack(int16_t* channel, int16_t* number, int16_t* out1,
                                        int16_t* out2, void* data, int16_t* status) {
     Call call(qtrace::routine::transcycpack);
+    call.Take({*channel, *number});
     TransCyclic real = call.Target<TransCyclic>(status);
     if (real == nullptr) return;
-    call.arguments[0] = *channel;
-    call.arguments[1] = *number;
     real(channel, number, out1, out2, data, status);
-    call.arguments[2] = *out1;
-    call.arguments[3] = *out2;
-    call.argumentCount = 4;
+    call.Take({*out1, *out2});
     const uint32_t bytes =
         *status == 0 ? call.tap.CyclicImageBytes(call.arguments[0], call.arguments[1]) : 0;
-    call.Finish(*status, nullptr, 0, data, bytes);
+    call.Finish(*status, data, bytes);
 }
 
 TAP_FORM(AppGetCycParam, kCyclic, kOut);

@@ -68,7 +68,10 @@ uint32_t DataBytes(Format format, int32_t count) {
     return bytes < kDataArea ? bytes : kDataArea;
 }
 
-uint32_t CyclicImageBytes(int32_t databaseKind, int32_t count) {
+uint32_t CyclicImageBytes(int32_t typeCode, int32_t databaseKind, int32_t count) {
+    for (const CardRoutine& routine : kCardRoutines)
+        if (typeCode != 0 && routine.cyclicCode == typeCode)
+            return DataBytes(routine.format, count);
     switch (databaseKind) {
         case 1:
             return DataBytes(Format::kPackedBits, count);

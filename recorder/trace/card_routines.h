@@ -173,9 +173,12 @@ constexpr bool Takes(int id, Arguments arguments, Flow flow) {
 uint32_t DataBytes(Format format, int32_t count);
 
 // Bytes of one cyclic function's image as transcycpack delivers it, from the
-// database kind and count it was created with; the whole data area for a
-// kind not known.
-uint32_t CyclicImageBytes(int32_t databaseKind, int32_t count);
+// type code, database kind and count it was created with: count elements of
+// the format of the read that the type code repeats (the card's own rule:
+// byte kinds are packed for PBY, PIBY and PQBY, one to a 16-bit element for
+// BY, IBY and QBY); for a type code not in the table, by the database kind
+// at its widest; the whole data area for a kind not known either.
+uint32_t CyclicImageBytes(int32_t typeCode, int32_t databaseKind, int32_t count);
 
 // The routine's identifier for a name, or -1.
 int RoutineByName(const char* name);

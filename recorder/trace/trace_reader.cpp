@@ -99,6 +99,34 @@ bool ParseTrace(const uint8_t* bytes, size_t size, Trace* trace, std::string* er
     return true;
 }
 
+std::vector<uint8_t> EncodeRecord(const TraceRecord& record) {
+    RecordHeader header{};
+    header.kind = record.kind;
+    header.routine = record.routine;
+    header.thread = record.thread;
+    header.ticks = record.ticks;
+    header.durationTicks = record.durationTicks;
+    header.status = record.status;
+    header.argumentCount = static_cast<uint8_t>(record.arguments.size());
+    header.inBytes = static_cast<uint16_t>(record.in.size());
+    header.outBytes = static_cast<uint16_t>(record.out.size());
+    header.bytes = static_cast<uint16_t>(kRecordHeaderBytes + 4 * record.arguments.size() +
+                                         record.in.size() + record.out.size() + kChecksumBytes);
+    std::vector<uint8_t> bytes(header.bytes);
+    uint8_t* at = bytes.data();
+    std::memcpy(at, &header, sizeof header);
+    at += sizeof header;
+    if (!record.arguments.empty())
+        std::memcpy(at, record.arguments.data(), 4 * record.arguments.size());
+    at += 4 * record.arguments.size();
+    if (!record.in.empty()) std::memcpy(at, record.in.data(), record.in.size());
+    at += record.in.size();
+    if (!record.out.empty()) std::memcpy(at, record.out.data(), record.out.size());
+    const uint32_t sum = Checksum(bytes.data(), bytes.size() - kChecksumBytes);
+    std::memcpy(bytes.data() + bytes.size() - kChecksumBytes, &sum, kChecksumBytes);
+    return bytes;
+}
+
 bool ReadTrace(const std::string& path, Trace* trace, std::string* error) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {

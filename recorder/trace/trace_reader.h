@@ -57,4 +57,8 @@ bool ParseTrace(const uint8_t* bytes, size_t size, Trace* trace, std::string* er
 // Reads a trace file.
 bool ReadTrace(const std::string& path, Trace* trace, std::string* error);
 
+// A record as a recorder writes it, its checksum included: for tests and
+// tools that make traces.
+std::vector<uint8_t> EncodeRecord(const TraceRecord& record);
+
 }  // namespace qtrace

@@ -1,11 +1,19 @@
 // Replay of a card-traffic trace: a card library answers each call with the
-// status and data recorded for it, and notes the first call that asks
-// something else than the recording did.
+// status and data recorded for it, and notes where the run asks something
+// else than the recording did.
 //
 // Calls are matched per thread, in order: a thread of the replay takes over
 // the recorded thread whose next call it makes (or, when none fits, the
 // first one not yet taken), so the host's and the supervisor's calls may
-// interleave differently than when they were recorded.
+// interleave differently than when they were recorded. What is reported is
+// the earliest departure in the recording's order: after a thread departs,
+// the other threads' calls recorded before that point are still answered and
+// compared.
+//
+// A trace is never trusted: a recorded call that delivers more data than its
+// routine can with its arguments (the element format times the count, the
+// 256-byte cyclic-function record, the cyclic function's image) is a
+// departure, and none of its data is copied.
 #pragma once
 
 #include <cstdint>
@@ -21,13 +29,15 @@ namespace qtrace {
 class TraceReplay {
 public:
     bool Load(const std::string& path, std::string* error);
+    // The same with a trace already read.
+    void Load(Trace trace);
     bool loaded() const { return loaded_; }
 
     // Answers one call: true with *status and the data area (and, for
     // transcycpack, the two outputs) as recorded; false once the run has
-    // departed from the recording (the card then answers by itself).
-    // arguments are the call's scalar arguments in the trace's order, inputs
-    // only; in is what a write hands over.
+    // departed from the recording at or before this call (the card then
+    // answers by itself). arguments are the call's scalar arguments in the
+    // trace's order, inputs only; in is what a write hands over.
     bool Answer(uint32_t thread, int routine, const int32_t* arguments, int argumentCount,
                 const void* in, uint32_t inBytes, void* dataArea, int16_t* status,
                 int16_t* outputs);
@@ -53,14 +63,22 @@ private:
     };
     bool Matches(const TraceRecord& record, int routine, const int32_t* arguments,
                  int argumentCount, const void* in, uint32_t inBytes) const;
-    void Diverge(const TraceRecord* record, size_t index, const std::string& asked);
+    size_t ThreadFor(uint32_t thread, int routine, const int32_t* arguments, int argumentCount,
+                     const void* in, uint32_t inBytes);
+    size_t Unreached() const;
+    // Notes a departure at position (a record's index) unless an earlier one
+    // is known.
+    void Diverge(size_t position, const TraceRecord* record, const std::string& recorded,
+                 const std::string& asked);
 
     std::mutex lock_;
     bool loaded_ = false;
     Trace trace_;
-    std::vector<Thread> threads_;  // by first appearance in the recording
+    std::vector<uint32_t> mostOut_;  // per record: the data its call can deliver at most
+    std::vector<Thread> threads_;    // by first appearance in the recording
     std::map<uint32_t, size_t> byReplayThread_;
     Outcome outcome_;
+    size_t departure_ = 0;  // the departure's position, while outcome_.diverged
 };
 
 }  // namespace qtrace

@@ -23,4 +23,15 @@ void* LoadedDriverModule();
 // native module.
 std::string RuntimeDescription();
 
+// The folder of the running test program, with its trailing separator.
+std::string ProgramFolder();
+// The card library's file name on this system (APPLICOM.dll, libAPPLICOM.so).
+extern const char kCardLibraryFile[];
+
+// Any module by full path, as a host loads and frees its driver modules;
+// null when it cannot be loaded.
+void* LoadModuleAt(const std::string& path);
+void* ModuleFunction(void* module, const char* name);
+void UnloadModule(void* module);
+
 }  // namespace qun_test

@@ -14,6 +14,23 @@ QunMainFunction LoadDriverEntry() {
 
 void* LoadedDriverModule() { return GetModuleHandleA("MORDALIX.DLL"); }
 
+const char kCardLibraryFile[] = "APPLICOM.dll";
+
+std::string ProgramFolder() {
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    const std::string program(path, n < sizeof path ? n : 0);
+    return program.substr(0, program.find_last_of("\\/") + 1);
+}
+
+void* LoadModuleAt(const std::string& path) { return LoadLibraryA(path.c_str()); }
+
+void* ModuleFunction(void* module, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
+}
+
+void UnloadModule(void* module) { FreeLibrary(static_cast<HMODULE>(module)); }
+
 std::string RuntimeDescription() {
     // Wine's own export of its system library tells it from Windows.
     using WineVersion = const char*(__cdecl*)();

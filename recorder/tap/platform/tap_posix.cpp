@@ -35,6 +35,12 @@ bool IsOwnModule(const std::string& path) {
     return realpath(path.c_str(), full) != nullptr && OwnPath() == full;
 }
 
+void PinOwnModule() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&OwnPath), &info) != 0 && info.dli_fname != nullptr)
+        dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
 void* LoadLibraryAt(const std::string& path, std::string* error) {
     void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {

@@ -15,6 +15,10 @@ std::string DefaultRealLibrary();
 // Whether a path names the tap module itself.
 bool IsOwnModule(const std::string& path);
 
+// Keeps the tap module loaded until the process ends, whoever frees it: its
+// writer thread runs in it.
+void PinOwnModule();
+
 // Loads a library by full path; null with the system's message.
 void* LoadLibraryAt(const std::string& path, std::string* error);
 void* FindFunction(void* module, const char* name);
@@ -34,15 +38,16 @@ void Complain(const std::string& line);
 
 // The clock of the time stamps: the processor's time-stamp counter where it
 // runs at a constant rate (reading it costs a few nanoseconds, where the
-// system's clock costs tens), else the system's clock. The first call
-// measures the counter's rate against the system's clock for 20 ms.
+// system's clock costs tens), else the system's clock. The first call of
+// TicksPerSecond measures the counter's rate against the system's clock for
+// 20 ms (the recorder's writer makes it, not a caller of the card).
 uint64_t Ticks();
 uint64_t TicksPerSecond();
 
 // Runs fn when the process ends: natively from exit(), while the other
 // threads still run (threadsAlive true); on Windows as the module is
-// detached, when the other threads have already been stopped wherever they
-// were (false).
+// detached at the process's end, when the other threads have already been
+// stopped wherever they were (false).
 void AtProcessEnd(void (*fn)(bool threadsAlive));
 
 }  // namespace tap

@@ -51,6 +51,12 @@ bool IsOwnModule(const std::string& path) {
     return lstrcmpiA(FullPath(path).c_str(), ModulePath(OwnModule()).c_str()) == 0;
 }
 
+void PinOwnModule() {
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&OwnModule), &module);
+}
+
 void* LoadLibraryAt(const std::string& path, std::string* error) {
     const UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
@@ -101,8 +107,11 @@ void AtProcessEnd(void (*fn)(bool)) { processEnd = fn; }
 }  // namespace tap
 
 // At the process's end the recorder's thread is gone: what it had not yet
-// written is written from here.
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_DETACH && tap::processEnd != nullptr) tap::processEnd(false);
+// written is written from here. (While the writer runs, the module is pinned:
+// a FreeLibrary never detaches it.)
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    const bool processEnds = reserved != nullptr;
+    if (reason == DLL_PROCESS_DETACH && processEnds && tap::processEnd != nullptr)
+        tap::processEnd(false);
     return TRUE;
 }

@@ -23,6 +23,7 @@ namespace {
 
 uint64_t g_microseconds = 0;
 uint64_t Clock() { return g_microseconds; }
+uint64_t Microseconds() { return 1000000; }
 
 std::string Setting(const char* name, const char* otherwise) {
     const char* value = std::getenv(name);
@@ -33,7 +34,7 @@ TEST(PlantTrace, DISABLED_Pose) {
     qtrace::RecorderSettings settings;
     settings.path = Setting("QUN_TRACE_PATH", "plant13h.qtr");
     settings.ticks = Clock;
-    settings.ticksPerSecond = 1000000;
+    settings.ticksPerSecond = Microseconds;
     settings.wallStartMicroseconds = 1796000000000000ull;
     settings.ringBytes = 4u << 20;
     qtrace::TraceRecorder recorder;

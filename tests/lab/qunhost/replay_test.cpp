@@ -2,7 +2,9 @@
 // through the tap in front of the simulated card, then replayed from its
 // trace by the simulated card, gives the same values and summary; replayed
 // with a driver that asks one card argument otherwise, the run is reported to
-// depart from the recording at that call.
+// depart from the recording at that call; replayed from a forged trace whose
+// calls deliver more than the driver's buffers hold, it departs there too,
+// and nothing is copied.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -97,6 +99,30 @@ TEST(Replay, TheExamplePlantRecordedThroughTheTapReplaysAlikeAndAPlantedChangeIs
                                    "replay:   asked:    writeword(channel 0, equipment 1, count "
                                    "1, address 6) with 2 bytes of data\n"))
         << departed.output;
+
+    // The trace forged: each AppGetCycParam call delivering 1024 bytes of
+    // 0x41 into the driver's 256-byte record, its checksum made good.
+    const std::string forged = qunhost::sys::CurrentFolder() + "/forged.qtr";
+    std::vector<uint8_t> bytes(reinterpret_cast<const uint8_t*>(&read.header),
+                               reinterpret_cast<const uint8_t*>(&read.header + 1));
+    for (qtrace::TraceRecord record : read.records) {
+        if (record.kind == qtrace::kCallRecord &&
+            record.routine == qtrace::routine::AppGetCycParam && record.status == 0)
+            record.out.assign(1024, 0x41);
+        const std::vector<uint8_t> encoded = qtrace::EncodeRecord(record);
+        bytes.insert(bytes.end(), encoded.begin(), encoded.end());
+    }
+    if (std::FILE* file = std::fopen(forged.c_str(), "wb")) {
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fclose(file);
+    }
+    const Outcome refused = RunQunhost({"--plain", "--replay", forged, ExamplePlant()});
+    EXPECT_EQ(1, refused.exitCode) << refused.output;
+    EXPECT_NE(std::string::npos, refused.output.find("replay:   recorded: AppGetCycParam("))
+        << refused.output;
+    EXPECT_NE(std::string::npos,
+              refused.output.find(" delivering 1024 bytes, more than it can (256)\n"))
+        << refused.output;
 }
 
 }  // namespace

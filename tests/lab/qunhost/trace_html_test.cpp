@@ -241,6 +241,7 @@ TEST(TraceReport, TheExamplePlantShowsItsCountsStatusesAndDecodedValues) {
 // readword(channel, 1, 1, address) delivering value, at the fake clock's time.
 uint64_t g_now = 0;
 uint64_t FakeClock() { return g_now; }
+uint64_t Milliseconds() { return 1000; }
 
 void RecordRead(qtrace::TraceRecorder& recorder, int32_t address, uint16_t value) {
     const int32_t arguments[] = {0, 1, 1, address};
@@ -256,7 +257,7 @@ TEST(TraceReport, DropsADamagedStretchAndRotatedFilesAreShownWhereTheyHappened) 
     qtrace::RecorderSettings settings;
     settings.path = path;
     settings.ticks = FakeClock;
-    settings.ticksPerSecond = 1000;
+    settings.ticksPerSecond = Milliseconds;
     settings.ringBytes = 4096;
     settings.fileLimitBytes = 6000;  // about a hundred reads to a file
     settings.files = 2;

@@ -8,7 +8,8 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
+#include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,38 +18,12 @@
 #include "recorder/trace/trace_reader.h"
 #include "recorder/trace/trace_recorder.h"
 #include "recorder/trace/trace_replay.h"
+#include "tests/recorder/trace/trace_test_support.h"
 
 namespace {
 
 using namespace qtrace;
-
-// A clock that moves only when a call is recorded (from several threads).
-std::atomic<uint64_t> g_ticks{0};
-uint64_t FakeTicks() { return g_ticks.load(); }
-
-std::vector<uint8_t> FileBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(file)),
-                                std::istreambuf_iterator<char>());
-}
-
-RecorderSettings Settings(const std::string& path) {
-    RecorderSettings settings;
-    settings.path = path;
-    settings.ticks = FakeTicks;
-    settings.ticksPerSecond = 1000;
-    return settings;
-}
-
-// readword(channel, 1, count, 100) delivering count words of value v.
-void RecordRead(TraceRecorder& recorder, uint32_t thread, int32_t channel, int32_t count,
-                uint8_t value) {
-    const int32_t arguments[] = {channel, 1, count, 100};
-    const std::vector<uint8_t> out(2 * static_cast<size_t>(count), value);
-    const uint64_t now = g_ticks += 10;
-    recorder.Record(CallRecord{qtrace::routine::readword, thread, now, now + 1, 0, arguments, 4,
-                               nullptr, 0, out.data(), static_cast<uint32_t>(out.size())});
-}
+using namespace trace_test;
 
 TEST(Trace, DamageIsSkippedUpToTheNextWholeRecordAndEachStretchIsReported) {
     const std::string path = "cut.qtr";
@@ -210,14 +185,15 @@ TEST(Trace, FilesRotateAtTheirLimitAndEachIsReadable) {
         ASSERT_TRUE(ReadTrace(file, &trace, &error)) << error;
         EXPECT_LE(FileBytes(file).size(), 8192u) << file;
         EXPECT_TRUE(trace.damaged.empty()) << file;
-        for (const TraceRecord& record : trace.records) values.push_back(record.out[0]);
+        for (const TraceRecord& record : trace.records)
+            if (record.kind == kCallRecord) values.push_back(record.out[0]);
     }
     ASSERT_EQ(68u, values.size());
     for (size_t i = 0; i < values.size(); ++i) EXPECT_EQ(32 + i, values[i]);
     EXPECT_EQ(nullptr, std::fopen((path + ".3").c_str(), "rb"));
 }
 
-TEST(Trace, ReplayMatchesPerThreadAndNamesTheFirstDeparture) {
+TEST(Trace, ReplayMatchesPerThreadAndNamesTheEarliestDeparture) {
     const std::string path = "replay.qtr";
     {
         TraceRecorder recorder;
@@ -247,10 +223,18 @@ TEST(Trace, ReplayMatchesPerThreadAndNamesTheFirstDeparture) {
          {{9, 5, true, 0x22}, {8, 0, true, 0x11}, {8, 1, true, 0x33}, {8, 2, true, 0x44}},
          false,
          0},
-        {"a changed argument",
-         {{8, 0, true, 0x11}, {8, 1, true, 0x33}, {8, 3, false, 0}, {9, 5, false, 0}},
+        {"a changed argument; the other thread's earlier call is still answered",
+         {{8, 0, true, 0x11}, {8, 1, true, 0x33}, {8, 3, false, 0}, {9, 5, true, 0x22}},
          true,
          4},
+        {"an earlier call departs after a later one",
+         {{8, 0, true, 0x11}, {8, 1, true, 0x33}, {8, 3, false, 0}, {9, 6, false, 0}},
+         true,
+         2},
+        {"an earlier call never made after a later departure",
+         {{8, 0, true, 0x11}, {8, 1, true, 0x33}, {8, 3, false, 0}},
+         true,
+         2},
         {"a call left out", {{8, 0, true, 0x11}, {9, 5, true, 0x22}, {8, 1, true, 0x33}}, true, 4},
     };
     for (const Case& c : cases) {
@@ -274,6 +258,85 @@ TEST(Trace, ReplayMatchesPerThreadAndNamesTheFirstDeparture) {
         EXPECT_EQ(c.diverged, outcome.diverged) << c.what;
         EXPECT_EQ(c.callNumber, outcome.callNumber) << c.what;
     }
+}
+
+// A forged or damaged trace whose calls deliver more data than their routine
+// can: a departure, and nothing copied.
+TEST(Trace, ReplayCopiesNoMoreThanTheRoutineCanDeliver) {
+    const std::string path = "forged.qtr";
+    const std::vector<uint8_t> a(1024, 0x41);
+    // createcyc of 2 double words (kind 4) as number 1 on channel 0.
+    const int32_t create[] = {0, 1, 10, 1, 0x1007, 4, 1, 2, 100, 0, -1};
+    struct Forged {
+        uint8_t routine;
+        std::vector<int32_t> arguments;
+        int inputs;
+        uint32_t outBytes;
+        uint32_t most;
+    } const forged[] = {
+        {48, {0, 1}, 2, 1024, 256},         // AppGetCycParam: its 256-byte record
+        {11, {0, 1, 1, 100}, 4, 4, 2},      // readword of one word
+        {33, {1, 10, 0}, 3, 3, 2},          // getpackbit of ten bits
+        {19, {0, 1}, 2, 4, 2},              // readquickbit: one word
+        {47, {0, 1, 2, 0}, 2, 10, 8},       // transcycpack of the function created
+        {47, {0, 9, 2, 0}, 2, 1024, 1024},  // of one not created in the recording: in bounds
+    };
+    for (const Forged& call : forged) {
+        {
+            TraceRecorder recorder;
+            std::string error;
+            ASSERT_TRUE(recorder.Start(Settings(path), &error)) << error;
+            recorder.Record(
+                CallRecord{44, 1, g_ticks, g_ticks, 0, create, 11, nullptr, 0, nullptr, 0});
+            recorder.Record(CallRecord{call.routine, 1, g_ticks, g_ticks, 0, call.arguments.data(),
+                                       static_cast<int>(call.arguments.size()), nullptr, 0,
+                                       a.data(), call.outBytes});
+            recorder.Stop();
+        }
+        TraceReplay replay;
+        std::string error;
+        ASSERT_TRUE(replay.Load(path, &error)) << error;
+        int16_t status = -1, outputs[2] = {0, 0};
+        ASSERT_TRUE(replay.Answer(5, 44, create, 11, nullptr, 0, nullptr, &status, nullptr));
+        std::vector<uint8_t> data(1024, 0);
+        const bool inBounds = call.outBytes <= call.most;
+        EXPECT_EQ(inBounds, replay.Answer(5, call.routine, call.arguments.data(), call.inputs,
+                                          nullptr, 0, data.data(), &status, outputs))
+            << int(call.routine);
+        EXPECT_EQ(inBounds ? a : std::vector<uint8_t>(1024, 0), data) << int(call.routine);
+        const TraceReplay::Outcome outcome = replay.Finish();
+        EXPECT_EQ(!inBounds, outcome.diverged);
+        if (inBounds) continue;
+        EXPECT_EQ(2u, outcome.callNumber);
+        EXPECT_NE(
+            std::string::npos,
+            outcome.recorded.find(" delivering " + std::to_string(call.outBytes) +
+                                  " bytes, more than it can (" + std::to_string(call.most) + ")"))
+            << outcome.recorded;
+    }
+}
+
+// The manual publishes the routine identifiers that every trace carries; its
+// table must be the routine table's, so that a reader written from the
+// manual names every routine right.
+TEST(Trace, TheManualsTableOfRoutineIdentifiersIsTheRoutineTable) {
+    std::ifstream manual(std::string(QUN_SOURCE_DIR) + "/docs/recording.md");
+    ASSERT_TRUE(manual.good());
+    std::map<int, std::string> published;
+    for (std::string line; std::getline(manual, line);) {
+        // Rows of "| 0 | `initbus` | 7 | `readqbyte` | ...".
+        std::istringstream cells(line);
+        std::string bar, id, name;
+        while (cells >> bar >> id >> bar >> name) {
+            if (name.size() < 3 || name.front() != '`' || name.back() != '`' ||
+                id.find_first_not_of("0123456789") != std::string::npos)
+                break;
+            published[std::stoi(id)] = name.substr(1, name.size() - 2);
+        }
+    }
+    std::map<int, std::string> table;
+    for (int id = 0; id < kRoutineCount; ++id) table[id] = kCardRoutines[id].name;
+    EXPECT_EQ(table, published);
 }
 
 }  // namespace
