@@ -11,6 +11,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/runtime.sh"
 jobs=$(nproc)
 sanitizer_tests="driver_tests standin_tests softcard_tests"
+# Their ctest entries: the software card's program runs beside a serial line too.
+sanitizer_entries="$sanitizer_tests softcard_line_tests"
 # --build: only the builds (scripts/test.sh runs them while its tests wait).
 build_only=0 prefix=
 if [ "${1:-}" = --build ]; then build_only=1 prefix=background_; fi
@@ -23,7 +25,7 @@ build_tests() {  # build folder, sanitizer, stage name[, test programs]
   cmake --build "$dir" -j "$jobs" --target $tests
 }
 run_tests() {  # build folder, stage name[, test programs]
-  local dir=$1 stage=$2 tests=${3:-$sanitizer_tests}
+  local dir=$1 stage=$2 tests=${3:-$sanitizer_entries}
   qun_stage "${stage}_run" "the tests, $qun_test_jobs at a time"
   # shellcheck disable=SC2086
   (cd "$dir" && ctest --output-on-failure --timeout 900 -j "$qun_test_jobs" \

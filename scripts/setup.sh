@@ -14,9 +14,10 @@ packages=(cmake make g++ g++-mingw-w64-i686-posix mingw-w64-tools googletest
           clang libclang-rt-14-dev
           # The software card: libmodbus natively, and what cross-builds it
           # from Debian's source package (scripts/libmodbus-mingw.sh); the
-          # Modbus TCP server of its tests.
+          # Modbus TCP and serial server of its tests, and the pseudo-terminal
+          # pair that makes their serial line.
           libmodbus-dev pkg-config dpkg-dev autoconf automake libtool
-          python3-pymodbus python3-serial python3-serial-asyncio "$@")
+          python3-pymodbus python3-serial python3-serial-asyncio socat "$@")
 if [ "$QUN_RUNTIME" = wine ]; then
   packages+=(wine wine32:i386 xvfb xauth x11-apps imagemagick)
 fi

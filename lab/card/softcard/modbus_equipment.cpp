@@ -1,5 +1,6 @@
 // The software card's equipment side: each network routine is carried to the
-// Modbus TCP device that the settings name for its channel and equipment.
+// Modbus unit that the settings name for its channel and equipment, over TCP
+// or on a serial line (Modbus RTU).
 //
 // | Routines                                  | Modbus                                        |
 // |-------------------------------------------|-----------------------------------------------|
@@ -21,12 +22,17 @@
 // carry are split; those of double words and floats on register pairs, so
 // that each value comes from one request.
 //
-// Each equipment is a unit on a connection of its own (connection.h), whose
-// worker does the equipment's cyclic polls; the routines that the driver
-// calls run on the caller's thread, one at a time with the polls of the
-// same connection. A status file (status_file.h) shows each device's state.
+// Each equipment is a unit on a connection (connection.h): the TCP
+// connection that the equipments with its host and port share, one of its
+// own, or its channel's serial line. The connection's worker does the cyclic
+// polls of its units; the routines that the driver calls run on the caller's
+// thread, one at a time with the requests of the same connection. The
+// broadcast unit of a line is only written to: its reads answer 2, as
+// routines without a Modbus counterpart do. A status file (status_file.h)
+// shows each device's state.
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -80,9 +86,14 @@ constexpr int32_t kMostPairsWritten = MODBUS_MAX_WRITE_REGISTERS / 2 * 2;  // 12
 
 // An equipment: a unit on a connection.
 struct Device {
-    explicit Device(const DeviceSettings& given) : settings(given) {}
+    Device(const DeviceSettings& given, const std::string& label)
+        : settings(given), unit{given.unit, given.timeoutMs, given.reconnectMs, label} {}
     const DeviceSettings settings;
+    const Unit unit;
     Connection* connection = nullptr;
+    bool broadcast = false;  // the broadcast unit of a line
+    size_t sharedWith = 0;   // other equipments on its connection
+    std::string where;       // host:port, or the line
     DeviceStats stats;
     // It answered mask write (22) with exception 1: lone bytes are written
     // by reading the register and writing it back.
@@ -96,7 +107,7 @@ struct Call {
 
     template <typename Request>
     int16_t Exchange(Request request) {
-        return device.connection->Exchange(device.settings.unit, device.stats, &error, request);
+        return device.connection->Exchange(device.unit, device.stats, &error, request);
     }
 };
 
@@ -324,9 +335,10 @@ std::string Failure(const Call& call, const RoutineInfo& routine, int32_t addres
         why = "exception " + std::to_string(call.error - MODBUS_ENOBASE) + " (" +
               modbus_strerror(call.error) + ")";
     else if (status == kStatusRemote)
-        why = call.device.connection->Reason(call.error);
+        why = call.device.connection->Reason(call.error, call.device.unit.timeoutMs);
     else if (status == kStatusUnsupported)
-        why = "no Modbus counterpart";
+        why = call.device.broadcast ? "the broadcast unit is only written to"
+                                    : "no Modbus counterpart";
     else
         why = "a value that is no BCD";
     return "status " + std::to_string(status) + ", " + routine.name + " " + std::to_string(count) +
@@ -349,23 +361,28 @@ public:
         equipments.settingsPath = path;
         equipments.status = settings.status;
         equipments.openedAt = std::time(nullptr);
-        for (const DeviceSettings& given : settings.devices) {
-            const Endpoint endpoint{given.host, given.port, given.timeoutMs, given.reconnectMs};
-            auto device = std::make_unique<Device>(given);
-            equipments.connections.push_back(std::make_unique<Connection>(endpoint, Label(given)));
-            device->connection = equipments.connections.back().get();
-            equipments.devices[Key(given.channel, given.equipment)] = std::move(device);
-        }
+        Connect(settings, &equipments);
         uint32_t cards = 0;
         for (int32_t channel = 0; channel < apc::kChannelCount; ++channel)
             if ((settings.channels & (1u << channel)) != 0)
                 cards |= 1u << (channel / apc::kChannelsPerCard);
         *installedCards = cards;
         const std::string statusPath = StatusPath(path, settings.status);
-        std::fprintf(stderr, "softcard: %s: %d equipment(s) over Modbus TCP; status file %s\n",
-                     path.c_str(), static_cast<int>(settings.devices.size()),
+        const int32_t onLines = static_cast<int32_t>(std::count_if(
+            settings.devices.begin(), settings.devices.end(), [&settings](const DeviceSettings& d) {
+                return LineOf(settings, d.channel) != nullptr;
+            }));
+        std::fprintf(stderr,
+                     "softcard: %s: %d equipment(s) over Modbus TCP, %d on %d serial line(s), "
+                     "%d connection(s); status file %s\n",
+                     path.c_str(), static_cast<int>(settings.devices.size()) - onLines, onLines,
+                     static_cast<int>(settings.lines.size()),
+                     static_cast<int>(equipments.connections.size()),
                      statusPath.empty() ? "off" : statusPath.c_str());
         std::fflush(stderr);
+        // A line is opened now, so that one that is not there is said at once.
+        for (const auto& connection : equipments.connections)
+            if (connection->serial()) connection->OpenNow();
         {
             std::unique_lock<std::shared_mutex> guard(lock_);
             channels_ = settings.channels;
@@ -402,7 +419,7 @@ public:
         if (closing.devices.empty() && closing.settingsPath.empty()) return;
         std::vector<ConnectionState> states;
         for (const auto& entry : closing.devices)
-            states.push_back(entry.second->connection->State());
+            states.push_back(entry.second->connection->State(entry.second->unit.number));
         for (const auto& connection : closing.connections) connection->Stop();
         for (const auto& connection : closing.connections) connection->Close();
         CardView view = View(closing, std::time(nullptr));
@@ -495,10 +512,77 @@ private:
         return channel * apc::kEquipmentCount + equipment;
     }
 
-    static std::string Label(const DeviceSettings& device) {
+    static std::string Name(const DeviceSettings& device) {
         return "channel " + std::to_string(device.channel) + " equipment " +
-               std::to_string(device.equipment) + " (" + device.host + ":" +
-               std::to_string(device.port) + " unit " + std::to_string(device.unit) + ")";
+               std::to_string(device.equipment);
+    }
+
+    // Where a device is: "host:port", or "line DEVICE 19200 8E1".
+    static std::string Where(const DeviceSettings& device, const LineSettings* line) {
+        if (line == nullptr) return device.host + ":" + std::to_string(device.port);
+        return "line " + line->device + " " + std::to_string(line->baud) + " " +
+               std::to_string(line->dataBits) + ParityLetter(line->parity) +
+               std::to_string(line->stopBits);
+    }
+
+    // The connections: one for each line, one for each host and port (the
+    // gateway's), and one for each device that wants its own; each device
+    // a unit on its connection.
+    static void Connect(const Settings& settings, Equipments* equipments) {
+        std::map<std::string, std::vector<const DeviceSettings*>> sharing;
+        std::vector<std::string> order;
+        for (const DeviceSettings& given : settings.devices) {
+            const LineSettings* line = LineOf(settings, given.channel);
+            std::string key = line != nullptr
+                                  ? "line " + std::to_string(line->channel)
+                                  : "tcp " + Lower(given.host) + ":" + std::to_string(given.port);
+            if (line == nullptr && given.ownConnection) key += " own " + Name(given);
+            if (sharing[key].empty()) order.push_back(key);
+            sharing[key].push_back(&given);
+        }
+        for (const std::string& key : order) {
+            const std::vector<const DeviceSettings*>& units = sharing[key];
+            const DeviceSettings& first = *units.front();
+            const LineSettings* line = LineOf(settings, first.channel);
+            Endpoint endpoint;
+            endpoint.serial = line != nullptr;
+            endpoint.host = first.host;
+            endpoint.port = first.port;
+            if (line != nullptr) endpoint.line = *line;
+            endpoint.units = static_cast<int32_t>(units.size());
+            endpoint.timeoutMs = 0;
+            endpoint.reconnectMs = units.front()->reconnectMs;
+            for (const DeviceSettings* unit : units) {
+                endpoint.timeoutMs = std::max(endpoint.timeoutMs, unit->timeoutMs);
+                endpoint.reconnectMs = std::min(endpoint.reconnectMs, unit->reconnectMs);
+            }
+            std::string label = Where(first, line);
+            if (line != nullptr) {
+                label = "line " + line->device + " of channel " + std::to_string(line->channel);
+            } else if (units.size() == 1) {
+                label = Name(first) + " (" + label + " unit " + std::to_string(first.unit) + ")";
+            } else {
+                label += " (shared by " + std::to_string(units.size()) + " equipments)";
+            }
+            equipments->connections.push_back(std::make_unique<Connection>(endpoint, label));
+            Connection* connection = equipments->connections.back().get();
+            for (const DeviceSettings* unit : units) {
+                const std::string where = Where(*unit, line);
+                auto device =
+                    std::make_unique<Device>(*unit, Name(*unit) + " (" + where + " unit " +
+                                                        std::to_string(unit->unit) + ")");
+                device->where = where;
+                device->connection = connection;
+                device->broadcast = line != nullptr && unit->unit == kBroadcastUnit;
+                device->sharedWith = units.size() - 1;
+                equipments->devices[Key(unit->channel, unit->equipment)] = std::move(device);
+            }
+        }
+    }
+
+    static std::string Lower(std::string text) {
+        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
     }
 
     static CardView View(const Equipments& equipments, std::time_t closedAt) {
@@ -513,9 +597,10 @@ private:
             DeviceView seen;
             seen.channel = device.settings.channel;
             seen.equipment = device.settings.equipment;
-            seen.endpoint = device.settings.host + ":" + std::to_string(device.settings.port);
+            seen.endpoint = device.where;
             seen.unit = device.settings.unit;
-            seen.connection = device.connection->State();
+            seen.sharedWith = static_cast<int32_t>(device.sharedWith);
+            seen.connection = device.connection->State(device.unit.number);
             seen.stats = device.stats.Take();
             seen.maskWriteRefused = device.noMaskWrite;
             view.devices.push_back(seen);
@@ -532,7 +617,7 @@ private:
                             int32_t count, uint8_t* out) {
         Call call{device};
         const Table table = TableOf(routine.area);
-        const int16_t status = table == Table::kNone
+        const int16_t status = table == Table::kNone || device.broadcast
                                    ? kStatusUnsupported
                                    : ReadAs(call, table, routine.format, address, count, out);
         device.stats.Finished(

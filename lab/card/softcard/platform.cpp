@@ -8,6 +8,10 @@
 // clang-format on
 #else
 #include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
 #endif
 
 #include <cstdio>
@@ -70,6 +74,29 @@ void SmallThread::Join() {
 
 void ShutDownSocket(int socket) { shutdown(static_cast<SOCKET>(socket), SD_BOTH); }
 
+std::string SerialPortName(const std::string& device) {
+    const bool com = device.size() > 3 && (device[0] == 'C' || device[0] == 'c') &&
+                     (device[1] == 'O' || device[1] == 'o') &&
+                     (device[2] == 'M' || device[2] == 'm') &&
+                     device.find_first_not_of("0123456789", 3) == std::string::npos;
+    return com ? "\\\\.\\" + device : device;
+}
+
+std::string LastSystemError() {
+    const DWORD code = GetLastError();
+    char text[256] = {};
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, text, sizeof text, nullptr);
+    std::string why(text, n);
+    while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == '.'))
+        why.pop_back();
+    return (why.empty() ? "system error" : why) + " (" + std::to_string(code) + ")";
+}
+
+void SleepFor(std::chrono::microseconds time) {
+    Sleep(static_cast<DWORD>((time.count() + 999) / 1000));
+}
+
 bool ReplaceFile(const std::string& from, const std::string& to) {
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
@@ -127,6 +154,12 @@ void SmallThread::Join() {
 }
 
 void ShutDownSocket(int socket) { shutdown(socket, SHUT_RDWR); }
+
+std::string SerialPortName(const std::string& device) { return device; }
+
+std::string LastSystemError() { return std::strerror(errno); }
+
+void SleepFor(std::chrono::microseconds time) { std::this_thread::sleep_for(time); }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0;

@@ -1,6 +1,7 @@
 // What the software card needs of the operating system beyond the standard
 // library: locks that leave nothing behind, threads with a small stack,
-// breaking off a socket's request, and replacing a file at once.
+// breaking off a socket's request, serial ports' names and errors, and
+// replacing a file at once.
 #pragma once
 
 #if !defined(_WIN32)
@@ -108,6 +109,15 @@ private:
 // Shuts a connected socket down both ways, so that a thread waiting on it
 // for an answer wakes at once.
 void ShutDownSocket(int socket);
+
+// The name under which the system opens a serial port: on Windows COM10 and
+// above only as \\.\COM10, which names COM1 to COM9 too.
+std::string SerialPortName(const std::string& device);
+
+// Why the system's last call failed, where it sets no errno (Windows).
+std::string LastSystemError();
+
+void SleepFor(std::chrono::microseconds time);
 
 // Puts the file from in place of the file to, which may exist, at once:
 // readers see the old file or the new one, never a part. False when the

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <sstream>
 
 namespace softcard {
@@ -80,19 +82,22 @@ public:
     }
 
     bool Finish() {
-        for (const DeviceSettings& device : settings_->devices) {
-            if ((settings_->channels & (1u << device.channel)) == 0) {
-                line_ = 0;
-                return Fail("[channel " + std::to_string(device.channel) + " equipment " +
-                            std::to_string(device.equipment) + "]: channel " +
-                            std::to_string(device.channel) + " has no 'protocol = modbus-tcp'");
-            }
-            if (device.host.empty()) {
-                line_ = 0;
-                return Fail("[channel " + std::to_string(device.channel) + " equipment " +
-                            std::to_string(device.equipment) + "] has no host");
-            }
+        line_ = 0;
+        for (const auto& [channel, given] : lineKeys_)
+            if (LineOf(*settings_, channel) == nullptr)
+                return Fail("[channel " + std::to_string(channel) + "]: '" + given +
+                            "' is a key of a modbus-rtu channel, and the channel has no"
+                            " 'protocol = modbus-rtu'");
+        for (const LineSettings& line : settings_->lines) {
+            const std::string name = "[channel " + std::to_string(line.channel) + "]";
+            if (line.device.empty()) return Fail(name + " has no device (its serial port)");
+            for (const LineSettings& other : settings_->lines)
+                if (other.channel < line.channel && other.device == line.device)
+                    return Fail(name + ": device " + line.device + " is the line of channel " +
+                                std::to_string(other.channel) + " (one line, one channel)");
         }
+        for (size_t i = 0; i < settings_->devices.size(); ++i)
+            if (!FinishDevice(settings_->devices[i], i)) return false;
         return true;
     }
 
@@ -103,6 +108,28 @@ private:
     bool Fail(const std::string& what) {
         error_ = line_ > 0 ? "line " + std::to_string(line_) + ": " + what : what;
         return false;
+    }
+
+    bool FinishDevice(const DeviceSettings& device, size_t index) {
+        const std::string name = "[channel " + std::to_string(device.channel) + " equipment " +
+                                 std::to_string(device.equipment) + "]";
+        if ((settings_->channels & (1u << device.channel)) == 0)
+            return Fail(name + ": channel " + std::to_string(device.channel) +
+                        " has no 'protocol = modbus-tcp' or 'protocol = modbus-rtu'");
+        const auto tcpKey = tcpKeys_.find(index);
+        if (LineOf(*settings_, device.channel) == nullptr) {
+            if (device.host.empty()) return Fail(name + " has no host");
+            return true;
+        }
+        if (tcpKey != tcpKeys_.end())
+            return Fail(name + ": '" + tcpKey->second +
+                        "' is a key of a modbus-tcp equipment; on a serial line an equipment"
+                        " has unit, timeout, reconnect, word_order");
+        // 255 is a TCP device's "the device itself"; a line has no such unit.
+        if (device.unit > kHighestUnit)
+            return Fail(name + ": unit " + std::to_string(device.unit) +
+                        " on a serial line: 1 to 247, or 0 for the broadcast");
+        return true;
     }
 
     bool StartSection(const std::string& line) {
@@ -118,6 +145,7 @@ private:
         seen_.push_back(key);
         channel_ = channel;
         equipment_ = equipment;
+        if (equipment < 0) pendingLine_ = LineSettings{};
         if (equipment >= 0) {
             settings_->devices.emplace_back();
             settings_->devices.back().channel = channel;
@@ -127,10 +155,93 @@ private:
     }
 
     bool ChannelKey(const std::string& key, const std::string& value) {
-        if (key != "protocol") return Fail("unknown key '" + key + "' (a channel has: protocol)");
-        if (Lower(value) != "modbus-tcp")
-            return Fail("protocol '" + value + "': this card speaks modbus-tcp only");
-        settings_->channels |= 1u << channel_;
+        if (key == "protocol") {
+            const std::string protocol = Lower(value);
+            if (protocol == "modbus-rtu") {
+                MakeLine();
+            } else if (protocol != "modbus-tcp") {
+                return Fail("protocol '" + value + "': modbus-tcp or modbus-rtu");
+            }
+            settings_->channels |= 1u << channel_;
+            return true;
+        }
+        if (!LineKey(key, value)) return false;
+        lineKeys_.emplace(channel_, key);
+        return true;
+    }
+
+    // The channel's line, made when its protocol says modbus-rtu; the keys
+    // given before the protocol are kept until then.
+    void MakeLine() {
+        for (LineSettings& line : settings_->lines)
+            if (line.channel == channel_) return;
+        pendingLine_.channel = channel_;
+        settings_->lines.push_back(pendingLine_);
+    }
+
+    LineSettings& CurrentLine() {
+        for (LineSettings& line : settings_->lines)
+            if (line.channel == channel_) return line;
+        return pendingLine_;
+    }
+
+    bool LineKey(const std::string& key, const std::string& value) {
+        LineSettings& line = CurrentLine();
+        const std::string lower = Lower(value);
+        if (key == "device") {
+            // One word without control characters: the name reaches the
+            // system as a C string, where a zero byte would cut it short.
+            const bool visible = std::all_of(value.begin(), value.end(),
+                                             [](unsigned char c) { return c > ' ' && c != 0x7F; });
+            if (value.empty() || !visible)
+                return Fail("device '" + value + "' is not a serial port's name");
+            line.device = value;
+        } else if (key == "baud") {
+            static const int32_t kRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+            int32_t baud = 0;
+            if (!Number(value, 1, 115200, &baud) ||
+                std::find(std::begin(kRates), std::end(kRates), baud) == std::end(kRates))
+                return Fail("baud " + value +
+                            ": 1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200");
+            line.baud = baud;
+        } else if (key == "parity") {
+            if (lower == "none")
+                line.parity = Parity::kNone;
+            else if (lower == "even")
+                line.parity = Parity::kEven;
+            else if (lower == "odd")
+                line.parity = Parity::kOdd;
+            else
+                return Fail("parity none, even or odd");
+        } else if (key == "data_bits") {
+            if (!Number(value, 7, 8, &line.dataBits)) return Fail("data_bits 7 or 8");
+        } else if (key == "stop_bits") {
+            if (!Number(value, 1, 2, &line.stopBits)) return Fail("stop_bits 1 or 2");
+        } else if (key == "rs485") {
+            if (lower != "on" && lower != "off") return Fail("rs485 on or off");
+            line.rs485 = lower == "on";
+        } else if (key == "rts") {
+            if (lower == "none")
+                line.rts = Rts::kNone;
+            else if (lower == "up")
+                line.rts = Rts::kUp;
+            else if (lower == "down")
+                line.rts = Rts::kDown;
+            else
+                return Fail("rts none, up or down");
+        } else if (key == "rts_delay") {
+            if (value == "-1")
+                line.rtsDelayUs = -1;
+            else if (!Number(value, 0, 1000000, &line.rtsDelayUs))
+                return Fail("rts_delay 0 to 1000000 (microseconds), or -1");
+        } else if (key == "turnaround") {
+            if (!Number(value, 0, 10000, &line.turnaroundMs))
+                return Fail("turnaround 0 to 10000 (milliseconds)");
+        } else {
+            return Fail("unknown key '" + key +
+                        "' (a channel has: protocol; a modbus-rtu channel also device, baud,"
+                        " parity, data_bits, stop_bits, rs485, rts, rts_delay, turnaround)");
+        }
         return true;
     }
 
@@ -144,14 +255,22 @@ private:
             if (value.empty() || !visible)
                 return Fail("host '" + value + "' is not a name or an address");
             device.host = value;
+            TcpKey(key);
         } else if (key == "port") {
             if (!Number(value, 1, 65535, &device.port)) return Fail("port 1 to 65535");
+            TcpKey(key);
+        } else if (key == "connection") {
+            const std::string connection = Lower(value);
+            if (connection != "shared" && connection != "own")
+                return Fail("connection shared or own");
+            device.ownConnection = connection == "own";
+            TcpKey(key);
         } else if (key == "unit") {
             int32_t unit = -1;
             if (!Number(value, 0, kTcpUnit, &unit) || (unit > kHighestUnit && unit != kTcpUnit))
                 return Fail("unit " + value +
-                            ": 0 to 247, or 255 (248 to 254 are reserved in Modbus, and the"
-                            " Modbus library refuses to address them over TCP)");
+                            ": 0 to 247, or 255 over TCP (248 to 254 are reserved in Modbus, and"
+                            " the Modbus library refuses to address them)");
             device.unit = unit;
         } else if (key == "timeout") {
             if (!Number(value, 1, 60000, &device.timeoutMs))
@@ -169,7 +288,8 @@ private:
                 return Fail("word_order high-first or low-first");
         } else {
             return Fail("unknown key '" + key +
-                        "' (an equipment has: host, port, unit, timeout, word_order, reconnect)");
+                        "' (an equipment has: host, port, unit, timeout, word_order, reconnect,"
+                        " connection)");
         }
         return true;
     }
@@ -191,7 +311,15 @@ private:
         return true;
     }
 
+    // The first key of a Modbus TCP equipment that each equipment was given
+    // (by its index), for the check that its channel is no serial line.
+    void TcpKey(const std::string& key) { tcpKeys_.emplace(settings_->devices.size() - 1, key); }
+
     Settings* settings_;
+    // A line's keys given before its channel's protocol, and which they were.
+    LineSettings pendingLine_;
+    std::map<int32_t, std::string> lineKeys_;
+    std::map<size_t, std::string> tcpKeys_;
     int32_t line_ = 0;
     int32_t channel_ = -1;
     int32_t equipment_ = -1;
@@ -220,6 +348,24 @@ bool ParseSettings(const std::string& text, Settings* settings, std::string* err
         return false;
     }
     return true;
+}
+
+const LineSettings* LineOf(const Settings& settings, int32_t channel) {
+    for (const LineSettings& line : settings.lines)
+        if (line.channel == channel) return &line;
+    return nullptr;
+}
+
+char ParityLetter(Parity parity) {
+    switch (parity) {
+        case Parity::kNone:
+            return 'N';
+        case Parity::kEven:
+            return 'E';
+        case Parity::kOdd:
+            return 'O';
+    }
+    return 'N';
 }
 
 std::string SettingsPath(const std::string& folder) {

@@ -99,6 +99,11 @@ void DeviceBlock(const DeviceView& device, std::time_t now, std::string* out) {
     *out += "\n" + Name(device) + ": " + device.endpoint + " unit " + std::to_string(device.unit) +
             "\n";
     *out += "  state       " + StateLine(device, now) + "\n";
+    if (device.sharedWith > 0)
+        *out += "  shares      its " +
+                std::string(device.connection.line ? "line" : "TCP connection") + " with " +
+                std::to_string(device.sharedWith) +
+                (device.sharedWith == 1 ? " other equipment\n" : " other equipments\n");
     *out += "  requests    " + Statuses(stats.polls + stats.requests, stats.byStatus, false) +
             " (" + std::to_string(stats.polls) + " cyclic polls, " +
             std::to_string(stats.requests) + " on demand)\n";

@@ -21,8 +21,9 @@ namespace softcard {
 struct DeviceView {
     int32_t channel = 0;
     int32_t equipment = 0;
-    std::string endpoint;  // host:port
+    std::string endpoint;  // host:port, or "line DEVICE 19200 8E1"
     int32_t unit = 0;
+    int32_t sharedWith = 0;  // other equipments on its connection or line
     ConnectionState connection;
     DeviceStats::Snapshot stats;
     bool maskWriteRefused = false;

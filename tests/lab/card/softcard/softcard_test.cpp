@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -126,7 +127,10 @@ std::string Equipment(int equipment, int port, int unit, const char* extra) {
 }
 
 // Equipment 1 high word first, 2 low word first, 3 a unit the device does
-// not have, 5 a device that never answers, 6 a unit without mask write;
+// not have, 5 a device that never answers, 6 a unit without mask write, 7
+// unit 17 again on a connection of its own (the others of the device's port
+// share one), 8 a unit that the device answers as a gateway does for a
+// silent device behind it (exception 11);
 // channel 1 speaks Modbus TCP without equipments; channel 4's equipment 1 is
 // a port where nothing listens. The status file is rewritten every second.
 std::string TestSettings() {
@@ -136,6 +140,7 @@ std::string TestSettings() {
            Equipment(1, port, kUnit, "word_order = high-first\n") +
            Equipment(2, port, kUnit, "word_order = low-first\n") + Equipment(3, port, 99, "") +
            Equipment(5, PortOf("PEER_SILENT_PORT"), kUnit, "") + Equipment(6, port, 18, "") +
+           Equipment(7, port, kUnit, "connection = own\n") + Equipment(8, port, 19, "") +
            "[channel 1]\nprotocol = modbus-tcp\n[channel 4]\nprotocol = modbus-tcp\n"
            "[channel 4 equipment 1]\nhost = 127.0.0.1\nport = 1\ntimeout = 300\n";
 }
@@ -205,7 +210,9 @@ struct ReadCase {
     Bytes expected;
 };
 
-TEST_F(Softcard, ReadsEveryMappedKindFromItsTable) {
+// Equipment 1 of the channel reads high word first, equipment 2 low word
+// first; both hold the pattern image.
+void ReadEveryMappedKind(int16_t channel) {
     const ReadCase cases[] = {
         {"coils", readpackbit, 1, 5, 20, PackedBits(Coil, 5, 20)},
         {"output bits are coils", readpackqbit, 1, 0, 3, PackedBits(Coil, 0, 3)},
@@ -228,7 +235,8 @@ TEST_F(Softcard, ReadsEveryMappedKindFromItsTable) {
     };
     for (const ReadCase& c : cases) {
         Bytes data(1024, 0xEE);
-        ASSERT_EQ(Net(c.routine, 0, c.equipment, c.count, c.address, data.data()), 0) << c.what;
+        ASSERT_EQ(Net(c.routine, channel, c.equipment, c.count, c.address, data.data()), 0)
+            << c.what;
         EXPECT_EQ(Bytes(data.begin(), data.begin() + static_cast<long>(c.expected.size())),
                   c.expected)
             << c.what;
@@ -237,6 +245,8 @@ TEST_F(Softcard, ReadsEveryMappedKindFromItsTable) {
         }
     }
 }
+
+TEST_F(Softcard, ReadsEveryMappedKindFromItsTable) { ReadEveryMappedKind(0); }
 
 struct WriteCase {
     const char* what;
@@ -250,7 +260,13 @@ struct WriteCase {
     std::vector<uint16_t> expected;
 };
 
-TEST_F(Softcard, WritesLandWhereTheAddressSays) {
+// What a device holds, read past the card: equipment, coils (else holding
+// registers), first, count.
+using ReadBack = std::function<std::vector<uint16_t>(int16_t, bool, int, int)>;
+
+// Equipment 1 of the channel writes high word first, equipment 2 low word
+// first.
+void WriteEveryMappedKind(int16_t channel, const ReadBack& readBack) {
     Bytes manyWords;
     std::vector<uint16_t> manyRegisters;
     for (int k = 0; k < 130; ++k) {
@@ -349,16 +365,23 @@ TEST_F(Softcard, WritesLandWhereTheAddressSays) {
          1515,
          {0x2211}},
     };
-    Device device;
-    ASSERT_TRUE(device.connected());
     for (const WriteCase& c : cases) {
         Bytes data = c.data;
         data.resize(1024);
-        ASSERT_EQ(Net(c.routine, 0, c.equipment, c.count, c.address, data.data()), 0) << c.what;
-        const int n = static_cast<int>(c.expected.size());
-        EXPECT_EQ(c.coils ? device.Coils(c.first, n) : device.Registers(c.first, n), c.expected)
+        ASSERT_EQ(Net(c.routine, channel, c.equipment, c.count, c.address, data.data()), 0)
+            << c.what;
+        EXPECT_EQ(readBack(c.equipment, c.coils, c.first, static_cast<int>(c.expected.size())),
+                  c.expected)
             << c.what;
     }
+}
+
+TEST_F(Softcard, WritesLandWhereTheAddressSays) {
+    Device device;
+    ASSERT_TRUE(device.connected());
+    WriteEveryMappedKind(0, [&device](int16_t, bool coils, int first, int count) {
+        return coils ? device.Coils(first, count) : device.Registers(first, count);
+    });
 }
 
 struct StatusCase {
@@ -519,6 +542,72 @@ TEST_F(Softcard, SilentNeighboursCostAHealthyDeviceNothing) {
     std::printf("exitbus with a request to the silent device under way: %.3f s\n", Seconds(start));
 }
 
+// Equipments 1, 2, 3, 6 and 8 are units 17, 17, 99, 18 and 19 of one host and
+// port, as behind a gateway: they share one connection; equipment 7 asked
+// for one of its own.
+TEST_F(Softcard, AGatewaysUnitsShareOneConnection) {
+    const size_t before = PeerRecordLength();
+    Bytes data(1024);
+    for (const int16_t equipment : {1, 2, 6, 1, 7, 2})
+        EXPECT_EQ(Net(readword, 0, equipment, 1, 0, data.data()), 0) << "equipment " << equipment;
+    std::vector<std::string> record = PeerRecord(before);
+    EXPECT_EQ(std::count(record.begin(), record.end(), "connect"), 2);
+
+    // The gateway's exception 11 marks its unit away, not the gateway.
+    EXPECT_EQ(Net(readword, 0, 8, 1, 0, data.data()), 70) << "exception 11";
+    const size_t away = PeerRecordLength();
+    EXPECT_EQ(Net(readword, 0, 8, 1, 0, data.data()), 70) << "the unit away";
+    EXPECT_EQ(Net(readword, 0, 1, 1, 0, data.data()), 0) << "the gateway's other units answer";
+    record = PeerRecord(away);
+    EXPECT_EQ(std::count(record.begin(), record.end(), "unreachable"), 0)
+        << "an away unit is not asked before its reconnect time";
+    record = PeerRecord(before);
+    EXPECT_EQ(std::count(record.begin(), record.end(), "connect"), 2) << "the connection kept";
+}
+
+// Polls of one unit and the driver's requests to another beside a silent
+// unit on the same connection or line (channel, equipments): each attempt
+// on the silent unit holds the connection for its timeout, and attempts
+// come four timeouts apart at least, so the others lose a fifth of their
+// time at most and a request waits one such timeout at most.
+void ExpectASilentUnitCostsLittle(int16_t channel, int16_t polled, int16_t asked, int16_t silent) {
+    Cyc healthy;
+    healthy.channel = channel;
+    healthy.equipment = polled;
+    healthy.period = 1;  // 100 ms
+    healthy.count = 8;
+    healthy.address = 40;
+    Cyc mute = healthy;
+    mute.number = 2;
+    mute.equipment = silent;
+    mute.databaseAddress = 100;
+    ASSERT_EQ(Create(mute), 0);
+    ASSERT_EQ(Create(healthy), 0);
+    const Clock::time_point start = Clock::now();
+    double slowest = 0;
+    Bytes data(1024);
+    while (Seconds(start) < 3) {
+        const Clock::time_point sent = Clock::now();
+        EXPECT_EQ(Net(readword, channel, asked, 1, 0, data.data()), 0);
+        slowest = std::max(slowest, Seconds(sent));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    const int32_t cycles = CyclesRun(channel, 1);
+    std::printf(
+        "beside a silent unit of timeout %d ms: %d cycles of 100 ms in %.2f s; the slowest "
+        "read %.3f s\n",
+        kTimeoutMs, cycles, Seconds(start), slowest);
+    // 30 cycles alone; a fifth less beside the silent unit, and a loaded
+    // machine's delays: the bound is half.
+    EXPECT_GE(cycles, 15) << "the polled unit keeps most of its period";
+    EXPECT_LT(slowest, kTimeoutMs / 1000.0 + 0.4) << "a request waits one timeout at most";
+    EXPECT_EQ(Trans(channel, 2, data.data()), 70) << "the silent unit's function fails";
+}
+
+TEST_F(Softcard, ASilentUnitBehindAGatewayCostsTheOthersLittle) {
+    ExpectASilentUnitCostsLittle(0, 1, 6, 3);
+}
+
 // A double word or float comes from one request: requests are cut on
 // register pairs, 124 registers to read and 122 to write.
 TEST_F(Softcard, DoubleWordsAreNeverCutBetweenRequests) {
@@ -624,7 +713,8 @@ TEST_F(Softcard, TheStatusFileShowsEachDevicesState) {
             EXPECT_NE(Block(text, c.device).find(line), std::string::npos)
                 << c.device << ": no '" << line << "' in\n"
                 << text;
-    EXPECT_NE(text.find("devices     6 devices: 1 connected, 1 away (channel 4 equipment 1); 3 "
+    // Equipment 2 is unit 17 on the shared connection too: the same device.
+    EXPECT_NE(text.find("devices     8 devices: 2 connected, 1 away (channel 4 equipment 1); 3 "
                         "requests: 1 ok, 1 status 4, 1 status 70\n"),
               std::string::npos)
         << text;
@@ -635,26 +725,29 @@ TEST_F(Softcard, TheStatusFileShowsEachDevicesState) {
     char line[300];
     ASSERT_GT(SoftcardStatusLine(line, sizeof line), 0);
     EXPECT_EQ(std::string(line),
-              "6 devices: 1 connected, 1 away (channel 4 equipment 1); 3 requests: 1 ok, 1 "
+              "8 devices: 2 connected, 1 away (channel 4 equipment 1); 3 requests: 1 ok, 1 "
               "status 4, 1 status 70; status file softcard-status.txt")
         << "as exitbus found them";
 }
 
-TEST_F(Softcard, LatencyOfReadsAndWritesOverLoopback) {
+// Prints the time of a call of each of a few routines on equipment 1 of
+// the channel, the mean of rounds.
+void PrintLatencies(int16_t channel, int rounds) {
     Bytes data(1024);
-    constexpr int kRounds = 200;
     for (const auto& [what, routine, count] :
          {std::tuple<const char*, NetworkRoutine*, int16_t>{"readword 1", readword, 1},
           {"readword 100", readword, 100},
           {"readpackbit 100", readpackbit, 100},
           {"writeword 1", writeword, 1},
           {"writeword 100", writeword, 100}}) {
-        ASSERT_EQ(Net(routine, 0, 1, count, 2000, data.data()), 0) << what;
+        ASSERT_EQ(Net(routine, channel, 1, count, 2000, data.data()), 0) << what;
         const Clock::time_point start = Clock::now();
-        for (int i = 0; i < kRounds; ++i) Net(routine, 0, 1, count, 2000, data.data());
-        std::printf("%-16s %.3f ms a call\n", what, 1000 * Seconds(start) / kRounds);
+        for (int i = 0; i < rounds; ++i) Net(routine, channel, 1, count, 2000, data.data());
+        std::printf("%-16s %.3f ms a call\n", what, 1000 * Seconds(start) / rounds);
     }
 }
+
+TEST_F(Softcard, LatencyOfReadsAndWritesOverLoopback) { PrintLatencies(0, 200); }
 
 // One round of work on the card: a cyclic function, connections to two
 // equipments, two threads reading the first at once, and exitbus; answers
@@ -703,6 +796,146 @@ TEST_F(Softcard, ExitbusLeavesNoThreadAndNoConnection) {
     EXPECT_EQ(now, handles);
 }
 
+// The card on a Modbus RTU line: tests/lab/card/softcard/with_line.sh
+// starts pymodbus's serial server with units 1 and 2 behind a
+// pseudo-terminal pair, whose other end (LINE_DEVICE) is channel 2's line at
+// 19200 8E1. Equipment 1 is unit 1, 2 unit 2 (low word first), 3 unit 3
+// that nothing answers, 4 the broadcast; channel 3's line is a serial port
+// that does not exist.
+const char* LineDevice() {
+    const char* device = std::getenv("LINE_DEVICE");
+    return device != nullptr ? device : "";
+}
+
+#if defined(_WIN32)
+constexpr const char* kMissingPort = "COM200";
+#else
+constexpr const char* kMissingPort = "/dev/no-such-serial-port";
+#endif
+
+std::string LineUnit(int equipment, int unit, const char* extra) {
+    return "[channel 2 equipment " + std::to_string(equipment) +
+           "]\nunit = " + std::to_string(unit) + "\ntimeout = " + std::to_string(kTimeoutMs) +
+           "\nreconnect = " + std::to_string(kReconnectMs) + "\n" + extra;
+}
+
+// LINE_BAUD: the line's rate when the peer was started at another than
+// 19200 (with_line.sh --baud B).
+std::string LineTestSettings(const std::string& lineKeys) {
+    const char* baud = std::getenv("LINE_BAUD");
+    return "[status]\nperiod = 1\n[channel 2]\nprotocol = modbus-rtu\ndevice = " +
+           std::string(LineDevice()) + "\n" +
+           (baud != nullptr ? "baud = " + std::string(baud) + "\n" : std::string()) + lineKeys +
+           LineUnit(1, 1, "") + LineUnit(2, 2, "word_order = low-first\n") + LineUnit(3, 3, "") +
+           LineUnit(4, 0, "") + "[channel 3]\nprotocol = modbus-rtu\ndevice = " + kMissingPort +
+           "\n[channel 3 equipment 1]\nunit = 1\n";
+}
+
+class SoftcardLine : public CardTest {
+protected:
+    void SetUp() override {
+        ASSERT_STRNE(LineDevice(), "") << "run by with_line.sh, which starts the line";
+        std::ofstream("softcard-line.ini") << LineTestSettings("");
+        qun_test::SetEnvironment(softcard::kSettingsVariable, "softcard-line.ini");
+        CardTest::SetUp();
+    }
+    // The card opened again with other keys for the line.
+    void Reopen(const std::string& lineKeys) {
+        ApcReset();
+        std::ofstream("softcard-line.ini") << LineTestSettings(lineKeys);
+        ASSERT_EQ(Open(), 0);
+    }
+};
+
+// What a unit of the line holds, read through the card.
+std::vector<uint16_t> ReadThroughTheCard(int16_t equipment, bool coils, int first, int count) {
+    Bytes data(2048);
+    std::vector<uint16_t> values;
+    if (coils) {
+        EXPECT_EQ(Net(readpackbit, 2, equipment, static_cast<int16_t>(count), first, data.data()),
+                  0);
+        for (int k = 0; k < count; ++k) values.push_back((data[k / 8] >> (k % 8)) & 1);
+    } else {
+        EXPECT_EQ(Net(readword, 2, equipment, static_cast<int16_t>(count), first, data.data()), 0);
+        for (int k = 0; k < count; ++k)
+            values.push_back(static_cast<uint16_t>(data[2 * k] | data[2 * k + 1] << 8));
+    }
+    return values;
+}
+
+TEST_F(SoftcardLine, ReadsEveryMappedKindOnTwoUnits) { ReadEveryMappedKind(2); }
+
+TEST_F(SoftcardLine, WritesLandOnTheirUnit) {
+    WriteEveryMappedKind(2, ReadThroughTheCard);
+    EXPECT_EQ(ReadThroughTheCard(2, false, 1000, 1), std::vector<uint16_t>{Holding(1000)})
+        << "unit 1's register written, unit 2's kept";
+    Bytes data(1024);
+    data[0] = 0x21;
+    data[1] = 0x43;
+    EXPECT_EQ(Net(writeword, 2, 4, 1, 1600, data.data()), 0) << "a broadcast";
+    for (const int16_t equipment : {1, 2})
+        EXPECT_EQ(ReadThroughTheCard(equipment, false, 1600, 1), std::vector<uint16_t>{0x4321})
+            << "the broadcast reached equipment " << equipment;
+    EXPECT_EQ(Net(readword, 2, 4, 1, 0, data.data()), 2) << "nothing answers a broadcast read";
+}
+
+TEST_F(SoftcardLine, ASilentUnitCostsItsNeighboursLittle) {
+    ExpectASilentUnitCostsLittle(2, 1, 2, 3);
+}
+
+// A card at another rate than the devices sends them noise, and hears
+// nothing: no answer, the unit away. At another parity it hears answers
+// whose bytes fail their parity, which fail the CRC: the request answers 70
+// and the next one goes out at once.
+TEST_F(SoftcardLine, AWrongRateOrParityAnswers70) {
+    const struct {
+        const char* keys;
+        const char* peer;  // the peer's record of it
+        bool away;         // the unit is away for its reconnect time after
+    } cases[] = {
+        {"baud = 9600\n", "noise", true},
+        {"parity = odd\n", "parity-errors", false},
+    };
+    for (const auto& c : cases) {
+        Reopen(c.keys);
+        const size_t before = PeerRecordLength();
+        Bytes data(1024);
+        EXPECT_EQ(Net(readword, 2, 1, 1, 0, data.data()), 70) << c.keys;
+        const Clock::time_point start = Clock::now();
+        EXPECT_EQ(Net(readword, 2, 1, 1, 0, data.data()), 70) << c.keys;
+        const double again = Seconds(start);
+        EXPECT_EQ(again < 0.1, c.away) << c.keys << ": the second request took " << again << " s";
+        const std::vector<std::string> record = PeerRecord(before);
+        EXPECT_NE(std::find(record.begin(), record.end(), c.peer), record.end()) << c.keys;
+    }
+    Reopen("");
+    Bytes data(1024);
+    EXPECT_EQ(Net(readword, 2, 1, 1, 0, data.data()), 0) << "the right settings again";
+}
+
+TEST_F(SoftcardLine, LatencyOfReadsAndWrites) { PrintLatencies(2, 50); }
+
+// Channel 3's serial port does not exist: the card opens all the same, its
+// requests answer 70 at once, and its state says why; channel 2's line works.
+TEST_F(SoftcardLine, ALineThatCannotBeOpenedAnswers70) {
+    Bytes data(1024);
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(Net(readword, 3, 1, 1, 0, data.data()), 70);
+    EXPECT_LT(Seconds(start), 0.5);
+    EXPECT_EQ(Net(readword, 2, 1, 1, 0, data.data()), 0);
+    std::string text;
+    while (Block(text = StatusFile(), "channel 3 equipment 1").find("cannot be opened") ==
+               std::string::npos &&
+           Seconds(start) < 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_NE(Block(text, "channel 3 equipment 1").find("away since "), std::string::npos) << text;
+    EXPECT_NE(Block(text, "channel 3 equipment 1").find("cannot be opened"), std::string::npos)
+        << text;
+    EXPECT_NE(Block(text, "channel 2 equipment 2").find("  shares      its line with 3 other"),
+              std::string::npos)
+        << text;
+}
+
 TEST(SoftcardSettings, MistakesAreNamedWithTheirLine) {
     const struct {
         const char* text;
@@ -732,6 +965,23 @@ TEST(SoftcardSettings, MistakesAreNamedWithTheirLine) {
         {"[channel 0]\nprotocol = modbus-tcp\n[channel 0 equipment 1]\nunit = 254\n",
          "line 4: unit 254: 0 to 247, or 255"},
         {"[status]\nperiod = 0\n", "line 2: period 1 to 3600"},
+        {"[channel 0]\nprotocol = modbus-tcp\n[channel 0 equipment 1]\nhost = h\n"
+         "connection = private\n",
+         "line 5: connection shared or own"},
+        {"[channel 2]\nprotocol = modbus-rtu\n", "[channel 2] has no device"},
+        {"[channel 2]\nprotocol = modbus-rtu\ndevice = COM3\nbaud = 14400\n", "line 4: baud 14400"},
+        {"[channel 2]\nprotocol = modbus-rtu\ndevice = COM3\nparity = mark\n", "line 4: parity"},
+        {"[channel 2]\nprotocol = modbus-rtu\ndevice = COM3\nstop_bits = 3\n", "line 4: stop_bits"},
+        {"[channel 2]\nprotocol = modbus-tcp\nbaud = 9600\n",
+         "'baud' is a key of a modbus-rtu channel"},
+        {"[channel 2]\nprotocol = modbus-rtu\ndevice = COM3\n[channel 2 equipment 1]\nhost = h\n",
+         "'host' is a key of a modbus-tcp equipment"},
+        // 255 reaches the device itself over TCP; on a line it is nobody.
+        {"[channel 2]\nprotocol = modbus-rtu\ndevice = COM3\n[channel 2 equipment 1]\nunit = 255\n",
+         "unit 255 on a serial line: 1 to 247"},
+        {"[channel 2]\nprotocol = modbus-rtu\ndevice = COM3\n[channel 3]\nprotocol = modbus-rtu\n"
+         "device = COM3\n",
+         "device COM3 is the line of channel 2"},
     };
     for (const auto& c : cases) {
         softcard::Settings settings;
@@ -756,6 +1006,22 @@ TEST(SoftcardSettings, MistakesAreNamedWithTheirLine) {
     EXPECT_EQ(device.timeoutMs, 50);
     EXPECT_EQ(device.reconnectMs, 0);
     EXPECT_EQ(device.wordOrder, softcard::WordOrder::kLowFirst);
+
+    // A line's keys may come before its protocol; the rest keep the defaults.
+    ASSERT_TRUE(
+        softcard::ParseSettings("[channel 9]\nbaud = 9600\nprotocol = Modbus-RTU\n"
+                                "device = \\\\.\\COM10\nparity = none\nstop_bits = 2\n"
+                                "[channel 9 equipment 3]\nunit = 0\n",
+                                &settings, &error))
+        << error;
+    const softcard::LineSettings* line = softcard::LineOf(settings, 9);
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(line->device, "\\\\.\\COM10");
+    EXPECT_EQ(line->baud, 9600);
+    EXPECT_EQ(line->parity, softcard::Parity::kNone);
+    EXPECT_EQ(line->dataBits, 8);
+    EXPECT_EQ(line->stopBits, 2);
+    EXPECT_EQ(settings.devices.back().unit, softcard::kBroadcastUnit);
 }
 
 TEST(SoftcardSettings, NoSettingsFileLeavesTheCardClosedWith47) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a command beside a Modbus TCP device: pymodbus's server
 # (lab/card/softcard/modbus_peer.py) with its pattern image for unit 17, and
-# for unit 18, which has no mask write, on a free port of 127.0.0.1, in the
+# for unit 18, which has no mask write, and unit 19, which it answers with
+# a gateway's exception 11, on a free port of 127.0.0.1, in the
 # current folder; and beside it a port that takes connections and never
 # answers. The command finds the ports in PEER_PORT and PEER_SILENT_PORT and
 # the peer's control file in PEER_CONTROL (a path relative to the current
@@ -18,7 +19,7 @@ shift
 python=/usr/bin/python3
 rm -f peer-ready silent-ready peer-control peer-control.ack peer.log
 "$python" "$root/lab/card/softcard/modbus_peer.py" --pattern --unit 17 --ready peer-ready \
-  --no-mask-write-unit 18 --silent-ready silent-ready --control peer-control --log peer.log \
+  --no-mask-write-unit 18 --unreachable-unit 19 --silent-ready silent-ready --control peer-control --log peer.log \
   "${peer_args[@]}" &
 peer=$!
 trap 'kill "$peer" 2>/dev/null || true; wait "$peer" 2>/dev/null || true' EXIT
