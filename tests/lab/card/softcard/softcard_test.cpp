@@ -191,6 +191,18 @@ double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
+// A cyclic function's status once it becomes the one wanted, or its last
+// status when that does not come within the time given.
+int16_t TransWithin(int16_t channel, int16_t number, void* data, int16_t wanted, double seconds) {
+    const Clock::time_point start = Clock::now();
+    int16_t status = Trans(channel, number, data);
+    while (status != wanted && Seconds(start) < seconds) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        status = Trans(channel, number, data);
+    }
+    return status;
+}
+
 class Softcard : public CardTest {
 protected:
     void SetUp() override {
@@ -465,8 +477,8 @@ TEST_F(Softcard, ADeviceThatGoesAwayIsReconnectedByItself) {
     EXPECT_EQ(Net(readword, 0, 1, 1, 0, data.data()), 70) << "a closed connection";
     EXPECT_EQ(Net(readword, 0, 1, 1, 0, data.data()), 70) << "while the device is away";
     EXPECT_LT(Seconds(start), 1.0) << "a refused connection answers at once";
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(Trans(0, 1, data.data()), 70) << "the cyclic function's cycles fail";
+    // A busy machine may delay the next cycle; what matters is that it fails.
+    EXPECT_EQ(TransWithin(0, 1, data.data(), 70, 3.0), 70) << "the cyclic function's cycles fail";
 
     SetPeer("up");
     start = Clock::now();
@@ -478,8 +490,7 @@ TEST_F(Softcard, ADeviceThatGoesAwayIsReconnectedByItself) {
                 recovery, kReconnectMs);
     ASSERT_EQ(status, 0);
     EXPECT_LT(recovery, 1.0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(Trans(0, 1, data.data()), 0) << "the cyclic function reads again";
+    EXPECT_EQ(TransWithin(0, 1, data.data(), 0, 3.0), 0) << "the cyclic function reads again";
 
     SetPeer("mute");
     start = Clock::now();
