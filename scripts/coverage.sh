@@ -29,11 +29,13 @@ status=0
 
 echo "== coverage"
 rm -rf "$out" && mkdir -p "$out"
+# Only the coverage build is searched: the tree holds other builds, and a
+# Wine prefix whose drive z: leads to the whole file system.
 gcovr --root "$root" --object-directory "$dir" \
   --filter "$root/driver/" --filter "$root/recorder/" --filter "$root/lab/card/softcard/" \
   --exclude-directories "$dir/CMakeFiles/[0-9].*" \
   --exclude-throw-branches --exclude-unreachable-branches \
-  --json "$out/coverage.json" --html-details "$out/index.html" >/dev/null
+  --json "$out/coverage.json" --html-details "$out/index.html" "$dir" >/dev/null
 
 python3 - "$out" <<'PY'
 import json, os, sys
