@@ -320,17 +320,27 @@ async def serve_line(args, context):
     if server.transport is None:  # pymodbus says why in its debug log only
         sys.exit(f"modbus_peer: cannot open the serial port {args.serial}")
     PEER.record("listen", serial=args.serial)
+    await serve_until_signal(args, args.serial)
+    await server.shutdown()
+
+
+def write_ready(path, text):
+    """Says where the peer is, in one step: a reader never sees half of it."""
+    with open(path + ".tmp", "w", encoding="utf-8") as ready:
+        ready.write(f"{text}\n")
+    os.replace(path + ".tmp", path)
+
+
+async def serve_until_signal(args, where):
+    """Says where the peer is, follows the control file, and returns at a signal."""
     if args.ready:
-        with open(args.ready + ".tmp", "w", encoding="utf-8") as ready:
-            ready.write(f"{args.serial}\n")
-        os.replace(args.ready + ".tmp", args.ready)
+        write_ready(args.ready, where)
     if args.control:
         asyncio.ensure_future(follow_control(args.control))
     stop = asyncio.Event()
     for sig in (signal.SIGTERM, signal.SIGINT):
         asyncio.get_event_loop().add_signal_handler(sig, stop.set)
     await stop.wait()
-    await server.shutdown()
 
 
 async def silent_server(args):
@@ -345,9 +355,7 @@ async def silent_server(args):
 
     server = await asyncio.start_server(swallow, args.host, 0)
     port = server.sockets[0].getsockname()[1]
-    with open(args.silent_ready + ".tmp", "w", encoding="utf-8") as ready:
-        ready.write(f"{port}\n")
-    os.replace(args.silent_ready + ".tmp", args.silent_ready)
+    write_ready(args.silent_ready, port)
     return server
 
 
@@ -399,16 +407,7 @@ async def main(args):
     await PEER.listen()
     PEER.record("listen", port=PEER.port)
     silent = await silent_server(args) if args.silent_ready else None
-    if args.ready:
-        with open(args.ready + ".tmp", "w", encoding="utf-8") as ready:
-            ready.write(f"{PEER.port}\n")
-        os.replace(args.ready + ".tmp", args.ready)
-    if args.control:
-        asyncio.ensure_future(follow_control(args.control))
-    stop = asyncio.Event()
-    for sig in (signal.SIGTERM, signal.SIGINT):
-        asyncio.get_event_loop().add_signal_handler(sig, stop.set)
-    await stop.wait()
+    await serve_until_signal(args, PEER.port)
     await PEER.go_down()
     if silent:
         silent.close()
