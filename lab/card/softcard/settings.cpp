@@ -7,6 +7,7 @@
 #include <iterator>
 #include <map>
 #include <sstream>
+#include <utility>
 
 namespace softcard {
 namespace {
@@ -37,6 +38,28 @@ bool Number(const std::string& text, int32_t low, int32_t high, int32_t* value) 
     *value = number;
     return true;
 }
+
+// One of the words a key takes (text already in lower case), as its value,
+// or false.
+template <typename T, size_t N>
+bool Word(const std::string& text, const std::pair<const char*, T> (&words)[N], T* value) {
+    for (const std::pair<const char*, T>& word : words) {
+        if (text == word.first) {
+            *value = word.second;
+            return true;
+        }
+    }
+    return false;
+}
+
+constexpr std::pair<const char*, Parity> kParities[] = {
+    {"none", Parity::kNone}, {"even", Parity::kEven}, {"odd", Parity::kOdd}};
+constexpr std::pair<const char*, Rts> kRtsModes[] = {
+    {"none", Rts::kNone}, {"up", Rts::kUp}, {"down", Rts::kDown}};
+constexpr std::pair<const char*, WordOrder> kWordOrders[] = {{"high-first", WordOrder::kHighFirst},
+                                                             {"low-first", WordOrder::kLowFirst}};
+constexpr std::pair<const char*, bool> kOnOff[] = {{"on", true}, {"off", false}};
+constexpr std::pair<const char*, bool> kOwnConnection[] = {{"own", true}, {"shared", false}};
 
 // The highest unit of the Modbus address range, and the broadcast-free
 // value that TCP devices take as "the device itself".
@@ -205,30 +228,15 @@ private:
                             ": 1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200");
             line.baud = baud;
         } else if (key == "parity") {
-            if (lower == "none")
-                line.parity = Parity::kNone;
-            else if (lower == "even")
-                line.parity = Parity::kEven;
-            else if (lower == "odd")
-                line.parity = Parity::kOdd;
-            else
-                return Fail("parity none, even or odd");
+            if (!Word(lower, kParities, &line.parity)) return Fail("parity none, even or odd");
         } else if (key == "data_bits") {
             if (!Number(value, 7, 8, &line.dataBits)) return Fail("data_bits 7 or 8");
         } else if (key == "stop_bits") {
             if (!Number(value, 1, 2, &line.stopBits)) return Fail("stop_bits 1 or 2");
         } else if (key == "rs485") {
-            if (lower != "on" && lower != "off") return Fail("rs485 on or off");
-            line.rs485 = lower == "on";
+            if (!Word(lower, kOnOff, &line.rs485)) return Fail("rs485 on or off");
         } else if (key == "rts") {
-            if (lower == "none")
-                line.rts = Rts::kNone;
-            else if (lower == "up")
-                line.rts = Rts::kUp;
-            else if (lower == "down")
-                line.rts = Rts::kDown;
-            else
-                return Fail("rts none, up or down");
+            if (!Word(lower, kRtsModes, &line.rts)) return Fail("rts none, up or down");
         } else if (key == "rts_delay") {
             if (value == "-1")
                 line.rtsDelayUs = -1;
@@ -260,10 +268,8 @@ private:
             if (!Number(value, 1, 65535, &device.port)) return Fail("port 1 to 65535");
             TcpKey(key);
         } else if (key == "connection") {
-            const std::string connection = Lower(value);
-            if (connection != "shared" && connection != "own")
+            if (!Word(Lower(value), kOwnConnection, &device.ownConnection))
                 return Fail("connection shared or own");
-            device.ownConnection = connection == "own";
             TcpKey(key);
         } else if (key == "unit") {
             int32_t unit = -1;
@@ -279,12 +285,7 @@ private:
             if (!Number(value, 0, 600000, &device.reconnectMs))
                 return Fail("reconnect 0 to 600000 (milliseconds)");
         } else if (key == "word_order") {
-            const std::string order = Lower(value);
-            if (order == "high-first")
-                device.wordOrder = WordOrder::kHighFirst;
-            else if (order == "low-first")
-                device.wordOrder = WordOrder::kLowFirst;
-            else
+            if (!Word(Lower(value), kWordOrders, &device.wordOrder))
                 return Fail("word_order high-first or low-first");
         } else {
             return Fail("unknown key '" + key +
